@@ -1,0 +1,12 @@
+# cmake -DINPUT=file -DOUTPUT=file.cpp -DSYMBOL=name -P EmbedFile.cmake
+# Writes a C++ source that holds the bytes of INPUT as an array.
+file(READ "${INPUT}" hex HEX)
+string(LENGTH "${hex}" hexLength)
+math(EXPR size "${hexLength} / 2")
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+string(REGEX REPLACE "((0x..,){16})" "\\1\n" bytes "${bytes}")
+file(WRITE "${OUTPUT}"
+  "// Generated from ${INPUT}; do not edit.\n"
+  "#include <cstddef>\n"
+  "extern const unsigned char ${SYMBOL}[] = {\n${bytes}0x00};\n"
+  "extern const std::size_t ${SYMBOL}_size = ${size};\n")

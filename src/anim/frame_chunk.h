@@ -1,0 +1,56 @@
+// One run-length compressed 8-bit picture ("FRME" chunk) and its codec.
+//
+// Token stream: a header byte H >= 0x80 is a literal of H - 0x80 bytes that
+// follow; H < 0x80 is a run H, B, V of (H * 256 + B) bytes of value V.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace kiv {
+
+constexpr std::int32_t kLegacyWidth = 768;
+constexpr std::int32_t kLegacyHeight = 576;
+constexpr std::int32_t kFrameWidthDefault = 720;
+constexpr std::int32_t kFrameHeightDefault = 576;
+constexpr std::size_t kLegacyPictureSize = 768u * 576u;  // 442368
+
+// What a bounded decode found.
+enum class DecodeStatus {
+  kOk,            // every token expanded within the destination
+  kOverrun,       // a token would write past the destination; stopped before it
+  kTruncated,     // the last token runs past the payload; stopped before it
+};
+
+struct DecodeResult {
+  DecodeStatus status;
+  std::size_t written;       // bytes written to the destination
+  std::size_t tokenOffset;   // payload offset of the token that stopped the decode
+};
+
+class FrameChunk {
+ public:
+  FrameChunk() = default;
+  ~FrameChunk();
+  FrameChunk(const FrameChunk&) = delete;
+  FrameChunk& operator=(const FrameChunk&) = delete;
+
+  // Reads one chunk at the stream's position. False for no stream, a short or
+  // wrong tag, a short length, a length beyond what the stream has left, or a
+  // short payload (the chunk then keeps the partial payload).
+  bool ReadChunk(std::FILE* stream);
+  // Expands the payload into destination, which holds `capacity` bytes. Never
+  // writes past capacity nor reads past the payload; returns false when the
+  // chunk is corrupt (it then stops at the bad token).
+  bool Decode(std::uint8_t* destination, std::size_t capacity);
+  DecodeResult DecodeChecked(std::uint8_t* destination, std::size_t capacity) const;
+  bool Encode(const std::uint8_t* source, std::int32_t length);
+  // Re-encodes a 768 x 576 picture as its middle 720 columns.
+  bool ConvertLegacyFrame(std::uint8_t* scratch, std::size_t scratchCapacity);
+
+  std::uint8_t* payload = nullptr;
+  std::int32_t compressedSize = 0;
+};
+
+}  // namespace kiv

@@ -1,0 +1,41 @@
+// Linux-side services of the platform layer that have no Windows name: the
+// bridge to SDL's event queue, process signals, and seams for tests.
+#pragma once
+
+#include "platform/win32.h"
+
+namespace platform {
+
+// SDL 1.2 event fields that the shell reads (type byte, and gain/state of an
+// activation event). Types keep SDL 1.2's numbers (1 active, 2 key down,
+// 3 key up, 4 mouse motion, 12 quit, ...).
+struct Event {
+  std::uint8_t type;
+  std::uint8_t gain;
+  std::uint8_t state;
+};
+
+// Connects the keyboard to the message queue once SDL video is up: installs
+// the SDL event filter that turns key events into WM_KEYDOWN/WM_KEYUP.
+void AttachSdlInput();
+// Removes the filter; call before SDL_Quit.
+void DetachSdlInput();
+
+// SDL_PumpEvents, SDL_PollEvent and SDL_Delay for code outside src/platform.
+void PumpEvents();
+bool PollEvent(Event* event);
+void Delay(std::uint32_t milliseconds);
+
+// SIGINT and SIGTERM post WM_CLOSE to this window (null: no window).
+void SetSignalWindow(HWND window);
+
+// Test seams. Each setter returns the previous value; null restores the default.
+using TimeSource = DWORD (*)();
+TimeSource SetTimeSource(TimeSource source);
+using VersionSource = BOOL (*)(OSVERSIONINFOA* info);
+VersionSource SetVersionSource(VersionSource source);
+
+// Forgets every window, class, queued message and hook (tests only).
+void ResetForTests();
+
+}  // namespace platform

@@ -1,0 +1,76 @@
+# Shared helpers for the end-to-end scripts: a private Xvfb, a scratch
+# directory, and cleanup of everything started. Source it, then call
+# start_xvfb. Stops all it started on exit.
+set -euo pipefail
+
+E2E_TMP=$(mktemp -d /tmp/kiv-e2e.XXXXXX)
+E2E_PIDS=()
+
+e2e_cleanup() {
+  local pid
+  for pid in "${E2E_PIDS[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${E2E_PIDS[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$E2E_TMP"
+}
+trap e2e_cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Starts Xvfb on a free display (24-bit screen) and exports DISPLAY.
+start_xvfb() {
+  local fdfile="$E2E_TMP/display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" 2>"$E2E_TMP/xvfb.log" &
+  E2E_PIDS+=($!)
+  local i
+  for i in $(seq 1 100); do
+    if [ -s "$fdfile" ]; then
+      export DISPLAY=":$(head -n1 "$fdfile")"
+      return 0
+    fi
+    sleep 0.1
+  done
+  fail "Xvfb did not start: $(cat "$E2E_TMP/xvfb.log")"
+}
+
+# Starts openbox on the current display (for tests that need a window manager).
+start_window_manager() {
+  openbox --sm-disable >/dev/null 2>&1 &
+  E2E_PIDS+=($!)
+  sleep 0.5
+}
+
+# wait_for_window TITLE-REGEX [SECONDS]: prints the id of the first matching window.
+wait_for_window() {
+  local pattern=$1 limit=${2:-10} id i
+  for i in $(seq 1 $((limit * 10))); do
+    id=$(xdotool search --name "$pattern" 2>/dev/null | head -n1 || true)
+    if [ -n "$id" ]; then
+      echo "$id"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# wait_exit PID [SECONDS]: waits for a background process and prints its status.
+wait_exit() {
+  local pid=$1 limit=${2:-10} i
+  for i in $(seq 1 $((limit * 10))); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      local status=0
+      wait "$pid" || status=$?
+      echo "$status"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
