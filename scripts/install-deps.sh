@@ -8,7 +8,7 @@ packages=(
   libsdl1.2-compat-dev libx11-dev libpng-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool x11-utils x11-apps openbox wmctrl imagemagick
-  sox espeak-ng
+  sox espeak-ng python3
 )
 
 missing=()
