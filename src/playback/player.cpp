@@ -1,0 +1,241 @@
+#include "playback/player.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "display/display.h"
+#include "image/image.h"
+#include "image/text.h"
+#include "playback/composition.h"
+#include "playback/frame_clock.h"
+#include "shell/key_state.h"
+#include "shell/shell_flags.h"
+
+namespace kiv {
+
+namespace {
+
+constexpr const char* kPausedVersionLine = "KIV Player version 1.0";
+constexpr const char* kPlayingVersionLine = "KIV Player version 3.1";
+constexpr const char* kPausedCreditLine =
+    "Paused: 1/2 or arrows step, L background, 4 plays, Esc quits";
+constexpr const char* kPlayingCreditLine = "Playing: Esc pauses, F12 quits";
+constexpr std::int32_t kVersionX = 500;
+constexpr std::int32_t kTextTop = 2;
+constexpr std::int32_t kTextLeft = 8;
+constexpr std::int32_t kCreditFromBottom = 11;
+// The clock runs at 100 ticks per second.
+constexpr double kTicksPerSecond = 100.0;
+// Beyond this many surplus intervals, drop them in one step: subtracting a
+// tiny interval from a large count would make no progress.
+constexpr double kMaxSurplusLoop = 1e6;
+
+bool AnyKey(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
+  return KeyState::flags[a] || KeyState::flags[b] || KeyState::flags[c];
+}
+
+void ClearKeys(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
+  KeyState::flags[a] = 0;
+  KeyState::flags[b] = 0;
+  KeyState::flags[c] = 0;
+}
+
+}  // namespace
+
+void FormatStatusLine(char* buffer, std::size_t size, std::uint32_t currentFrame,
+                      std::uint32_t firstFrame, std::uint32_t lastFrame, float frameRate) {
+  std::snprintf(buffer, size, "Frame: %4i/%4i, FPS = %2.2f", static_cast<int>(currentFrame + 1),
+                static_cast<int>(lastFrame - firstFrame + 1), static_cast<double>(frameRate));
+}
+
+Player::Player(ResourceManager* /*resources*/) { CurrentPlayer = nullptr; }
+
+Player::~Player() { ReleaseAll(); }
+
+AnimationTables Player::Tables() {
+  return AnimationTables{&FrameRate,       &FirstFrame,     &LastFrame,       Frames,
+                         RepeatFlags,      &BackgroundChunk, BackgroundBuffer, LegacyScratch};
+}
+
+int Player::Init() {
+  CurrentPlayer = this;
+  UpdateBusy = 0;
+
+  delete Font;  // a second Init replaces the font rather than leaking it
+  Font = new Image();
+  Font->LoadSheetFromMemory(FontSheetData(), FontSheetSize());
+  Font->ApplyPalette();
+
+  Display& display = CurrentDisplay();
+  ClearScreen();
+  display.Flip();
+  ClearScreen();
+  display.Flip();
+
+  Finished = 0;
+  FrameRate = 12.5f;
+  for (std::uint32_t i = 0; i < kMaxFrames; ++i) {
+    Frames[i] = nullptr;
+    RepeatFlags[i] = 0;
+  }
+  CurrentFrame = 0;
+  FirstFrame = 0;
+  LastFrame = 0;
+  BackgroundLayer = 0;
+  State = kLoading;
+  loadFailed_ = false;
+
+  // The Display now holds the font sheet's colours; keep 1 to 63 of them.
+  display.GetPalette(ScreenPalette, 0, 256);
+  BuildScreenPalette(ScreenPalette);
+  display.SetPalette(ScreenPalette, 0, 256);
+  return 1;
+}
+
+int Player::Update() {
+  std::uint8_t* keys = KeyState::flags;
+  if (keys[kScanF12] || QuitRequested) {
+    Finished = 1;
+  }
+  if (Finished) {
+    return 0;
+  }
+
+  FrameClock& clock = TheFrameClock();
+  clock.Update();
+  TickIdle = 0;
+
+  if (State == kPlaying) {
+    // A rate that is not above 0 (0, negative, NaN) never makes a frame due.
+    const double interval =
+        FrameRate > 0.0f ? kTicksPerSecond / static_cast<double>(FrameRate) : INFINITY;
+    if (!(interval <= clock.ElapsedTicks)) {
+      if (keys[kScanEsc]) {
+        PauseStep();
+        return 1;
+      }
+      TickIdle = 1;
+      return 1;
+    }
+    // Show one frame; carry the remainder, drop whole surplus intervals.
+    clock.ElapsedTicks -= interval;
+    if (clock.ElapsedTicks / interval > kMaxSurplusLoop) {
+      clock.ElapsedTicks = std::fmod(clock.ElapsedTicks, interval);
+    }
+    while (clock.ElapsedTicks >= interval) {
+      clock.ElapsedTicks -= interval;
+    }
+  } else {
+    clock.ElapsedTicks = 0.0;
+  }
+
+  if (State != kPlaying) {
+    TickIdle = 1;
+  }
+
+  switch (State) {
+    case kPaused:
+      DrawScreen(kPausedVersionLine, kPausedCreditLine);
+      DecodeFrame(CurrentFrame);
+      if (keys[kScanEsc]) {
+        return 0;  // this tick's drawing is not shown
+      }
+      if (AnyKey(kScan1, kScanLeft, kScanUp)) {
+        ClearKeys(kScan1, kScanLeft, kScanUp);
+        CurrentFrame = CurrentFrame > FirstFrame ? CurrentFrame - 1 : LastFrame;
+      }
+      if (AnyKey(kScan2, kScanRight, kScanDown)) {
+        ClearKeys(kScan2, kScanRight, kScanDown);
+        CurrentFrame = CurrentFrame < LastFrame ? CurrentFrame + 1 : FirstFrame;
+      }
+      if (keys[kScan4]) {
+        keys[kScan4] = 0;
+        State = kPlaying;
+      }
+      if (keys[kScanL]) {
+        keys[kScanL] = 0;
+        BackgroundLayer = BackgroundLayer == 0 ? 1 : 0;
+      }
+      break;
+
+    case kPlaying:
+      DrawScreen(kPlayingVersionLine, kPlayingCreditLine);
+      CurrentFrame = CurrentFrame < LastFrame ? CurrentFrame + 1 : FirstFrame;
+      DecodeFrame(CurrentFrame);
+      if (keys[kScanEsc]) {
+        PauseStep();
+      }
+      break;
+
+    case kLoading:
+      if (!LoadAnimation(AnimationPath, Tables())) {
+        loadFailed_ = true;
+        Finished = 1;  // a second tick must not load over the partial tables
+        return 0;
+      }
+      // Start at the file's first frame with its picture ready, so the first
+      // playing tick shows it under its own number.
+      CurrentFrame = FirstFrame;
+      DecodeFrame(CurrentFrame);
+      State = kPlaying;
+      BackgroundLayer = 1;
+      break;
+
+    default:
+      break;
+  }
+
+  CurrentDisplay().Flip();
+  return 1;
+}
+
+int Player::Shutdown() {
+  ReleaseAll();
+  return 1;
+}
+
+void Player::DrawScreen(const char* versionLine, const char* creditLine) {
+  ClearScreen();
+  const ComposeSource source{FrameBuffer, sizeof(FrameBuffer), BackgroundBuffer,
+                             sizeof(BackgroundBuffer), BackgroundLayer};
+  ComposeScreen(source, 0, 0, FrameWidth, FrameHeight);
+  if (Font == nullptr) {
+    return;
+  }
+  char status[96];
+  FormatStatusLine(status, sizeof(status), CurrentFrame, FirstFrame, LastFrame, FrameRate);
+  DrawText(*Font, versionLine, kVersionX, kTextTop);
+  DrawText(*Font, creditLine, kTextLeft, ScreenHeight - kCreditFromBottom);
+  DrawText(*Font, status, kTextLeft, kTextTop);
+}
+
+void Player::DecodeFrame(std::uint32_t frame) {
+  if (frame >= kMaxFrames || Frames[frame] == nullptr) {
+    return;
+  }
+  if (FrameWidth < 1 || FrameHeight < 1) {
+    return;
+  }
+  std::size_t capacity =
+      static_cast<std::size_t>(FrameWidth) * static_cast<std::size_t>(FrameHeight);
+  if (capacity > sizeof(FrameBuffer)) {
+    capacity = sizeof(FrameBuffer);
+  }
+  Frames[frame]->Decode(FrameBuffer, capacity);
+}
+
+void Player::PauseStep() {
+  DecodeFrame(CurrentFrame);
+  KeyState::flags[kScanEsc] = 0;
+  State = kPaused;
+}
+
+void Player::ReleaseAll() {
+  ReleaseFrames(Tables());
+  delete BackgroundChunk;
+  BackgroundChunk = nullptr;
+  delete Font;
+  Font = nullptr;
+}
+
+}  // namespace kiv

@@ -1,0 +1,71 @@
+// The playback engine: holds the whole animation in memory and, one tick at a
+// time, loads it, plays it at its frame rate or shows it paused, composing
+// each screen and its text lines on CurrentDisplay().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "anim/animation_file.h"
+#include "anim/frame_chunk.h"
+#include "shell/app_module.h"
+
+namespace kiv {
+
+class Image;
+class ResourceManager;
+
+class Player : public AppModule {
+ public:
+  enum : std::int32_t { kPaused = 1, kPlaying = 2, kLoading = 3 };
+
+  // Keeps nothing of the resource manager; clears CurrentPlayer.
+  explicit Player(ResourceManager* resources);
+  // Frees whatever Shutdown has not (Shutdown is the normal way).
+  ~Player() override;
+  Player(const Player&) = delete;
+  Player& operator=(const Player&) = delete;
+
+  // Font sheet, blank screen, field values and the screen palette; 1.
+  int Init() override;
+  // One tick; 0 when the program is to end.
+  int Update() override;
+  // Frees the frame chunks, the background chunk and the font; 1.
+  int Shutdown() override;
+
+  // True when the Loading tick could not load the animation.
+  bool LoadFailed() const { return loadFailed_; }
+
+  // The tables that LoadAnimation fills, pointing at this Player's fields.
+  AnimationTables Tables();
+
+  float FrameRate = 12.5f;
+  std::int32_t Finished = 0;
+  std::uint8_t FrameBuffer[kFrameBufferSize];
+  std::uint8_t BackgroundBuffer[kBackgroundBufferSize];
+  std::uint8_t LegacyScratch[kLegacyScratchSize];
+  std::uint32_t CurrentFrame = 0;
+  std::uint32_t FirstFrame = 0;
+  std::uint32_t LastFrame = 0;
+  std::int32_t BackgroundLayer = 0;
+  std::int32_t State = kLoading;
+  std::uint8_t ScreenPalette[256 * 3] = {};
+  FrameChunk* Frames[kMaxFrames] = {};
+  std::int32_t RepeatFlags[kMaxFrames] = {};
+  FrameChunk* BackgroundChunk = nullptr;
+  Image* Font = nullptr;
+
+ private:
+  void DrawScreen(const char* versionLine, const char* creditLine);
+  void DecodeFrame(std::uint32_t frame);
+  void PauseStep();
+  void ReleaseAll();
+
+  bool loadFailed_ = false;
+};
+
+// Formats the status line "Frame: %4i/%4i, FPS = %2.2f" into buffer.
+void FormatStatusLine(char* buffer, std::size_t size, std::uint32_t currentFrame,
+                      std::uint32_t firstFrame, std::uint32_t lastFrame, float frameRate);
+
+}  // namespace kiv
