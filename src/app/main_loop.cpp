@@ -1,0 +1,54 @@
+#include "app/main_loop.h"
+
+#include "shell/app_module.h"
+#include "shell/shell_flags.h"
+
+namespace kiv {
+
+namespace {
+constexpr std::uint32_t kInactiveDelayMs = 20;
+constexpr std::uint32_t kIdleDelayMs = 5;
+}  // namespace
+
+void DispatchTick() {
+  AppModule* player = CurrentPlayer;
+  if (player == nullptr || player->UpdateBusy != 0) {
+    return;
+  }
+  player->UpdateBusy = 1;
+  if (player->Update() == 0) {
+    // UpdateBusy stays set: a finished Player is never updated again.
+    PlaybackDone = 1;
+    return;
+  }
+  player->UpdateBusy = 0;
+}
+
+int RunMainLoop(AppServices& services) {
+  MSG msg = {};
+  while (PlaybackDone != 1) {
+    // Peeking first lets the keyboard hook see the keystroke as HC_NOREMOVE;
+    // it counts it when GetMessageA retrieves it.
+    if (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+      if (GetMessageA(&msg, nullptr, 0, 0) == 0) {
+        return static_cast<int>(msg.wParam);
+      }
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+      continue;
+    }
+    if (AppActive != 0) {
+      DispatchTick();
+    } else {
+      services.Delay(kInactiveDelayMs);
+    }
+    if (TickIdle != 0) {
+      TickIdle = 0;
+      services.Delay(kIdleDelayMs);
+    }
+    services.PumpSdlEvents();
+  }
+  return 0;
+}
+
+}  // namespace kiv
