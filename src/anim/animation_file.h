@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "anim/frame_chunk.h"
 
@@ -12,6 +14,21 @@ constexpr std::uint32_t kMaxFrames = 9999;
 constexpr std::size_t kFrameBufferSize = 5764800;
 constexpr std::size_t kBackgroundBufferSize = 1920000;
 constexpr std::size_t kLegacyScratchSize = 15360000;
+constexpr std::uint32_t kLastFrameLimit = kMaxFrames - 1;  // 9998
+constexpr std::size_t kMaxPictureSize = kBackgroundBufferSize;  // width * height at most
+
+constexpr std::int32_t kVersion909 = 909;
+constexpr std::int32_t kVersion919 = 919;
+constexpr std::int32_t kVersion929 = 929;
+constexpr std::int32_t kVersion939 = 939;
+constexpr std::int32_t kVersion949 = 949;
+
+bool IsKnownVersion(std::int32_t version);
+// Where the background chunk starts: 32, 7532, 6512, 6512 or 6520.
+std::int64_t BackgroundOffsetOf(std::int32_t version);
+// Versions 909 and 919 store frames 768 wide.
+inline bool IsLegacyVersion(std::int32_t version) { return version <= kVersion919; }
+inline bool HasRepeatFlags(std::int32_t version) { return version >= kVersion939; }
 
 // The frame and screen size: 720 x 576 and 800 x 600 until a probe succeeds.
 extern std::int32_t FrameWidth;
@@ -32,9 +49,22 @@ struct AnimationHeader {
   std::int64_t backgroundOffset;  // where the background chunk starts
 };
 
+// Where and why a file was refused: the byte offset in the file, the part
+// ("header", "background", "repeat flags", "frame 3") and what is wrong.
+struct AnimationError {
+  std::int64_t offset = 0;
+  std::string where;
+  std::string what;
+};
+
 // Reads and checks the header of the file at path; fills header when given.
-// Does not touch the size globals.
+// Does not touch the size globals. Refused: a file too short for its
+// version's header, a bad magic or version, a negative or non-finite frame
+// rate, first > last or last > 9998, and for 949 a width or height below 1
+// or a picture above kMaxPictureSize bytes.
 bool ReadAnimationHeader(const char* path, AnimationHeader* header);
+// The same from a stream of any position (it seeks to the start).
+bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, AnimationError* error);
 
 // Checks the header; on success sets the four size globals.
 bool ProbeAnimationHeader(const char* path);
@@ -53,7 +83,13 @@ struct AnimationTables {
 
 // Loads the whole animation into the tables. Chunks read before a failure
 // stay in the tables (the owner frees them as usual).
+// Every chunk's tokens are checked against its picture (width * height, or
+// 768 x 576 for frames of 909 and 919) as it is read, so a loaded animation
+// never holds a chunk that overruns its frame or its payload.
 bool LoadAnimation(const char* path, const AnimationTables& tables);
+bool LoadAnimation(const char* path, const AnimationTables& tables, AnimationError* error);
+// The same from a stream (the caller opens and closes it).
+bool LoadAnimationStream(std::FILE* stream, const AnimationTables& tables, AnimationError* error);
 
 // Frees the owning chunks of frames first to last (repeated frames share an
 // earlier frame's chunk and are skipped) and sets their entries to null.

@@ -23,6 +23,18 @@ enum class DecodeStatus {
   kTruncated,     // the last token runs past the payload; stopped before it
 };
 
+// What reading one chunk found.
+enum class ChunkReadStatus {
+  kOk,
+  kNoStream,
+  kShortTag,       // the stream ends inside the tag
+  kBadTag,         // the tag is not "FRME"
+  kShortLength,    // the stream ends inside the length
+  kTooLong,        // the length runs past the end of the stream
+  kShortPayload,   // fewer payload bytes arrived than the length says
+  kNoMemory,
+};
+
 struct DecodeResult {
   DecodeStatus status;
   std::size_t written;       // bytes written to the destination
@@ -40,14 +52,28 @@ class FrameChunk {
   // wrong tag, a short length, a length beyond what the stream has left, or a
   // short payload (the chunk then keeps the partial payload).
   bool ReadChunk(std::FILE* stream);
+  // The same, given how many bytes the stream has left from its position. A
+  // length beyond that is refused before anything is allocated, except that
+  // the chunk then keeps what the stream still holds as a partial payload
+  // (compressedSize = the bytes held).
+  bool ReadChunk(std::FILE* stream, std::uint64_t available);
+  ChunkReadStatus ReadChunkChecked(std::FILE* stream, std::uint64_t available);
   // Expands the payload into destination, which holds `capacity` bytes. Never
   // writes past capacity nor reads past the payload; returns false when the
   // chunk is corrupt (it then stops at the bad token).
   bool Decode(std::uint8_t* destination, std::size_t capacity);
   DecodeResult DecodeChecked(std::uint8_t* destination, std::size_t capacity) const;
+  // Walks the tokens without writing: what DecodeChecked would report for a
+  // destination of `capacity` bytes.
+  DecodeResult CheckTokens(std::size_t capacity) const;
+  // False only for a negative length (the chunk is then left empty).
   bool Encode(const std::uint8_t* source, std::int32_t length);
-  // Re-encodes a 768 x 576 picture as its middle 720 columns.
+  // Re-encodes a 768 x 576 picture as its middle 720 columns. False when the
+  // scratch holds fewer than kLegacyPictureSize bytes or the chunk is corrupt
+  // (the payload is then left as it was).
   bool ConvertLegacyFrame(std::uint8_t* scratch, std::size_t scratchCapacity);
+  // Frees the payload and empties the chunk.
+  void Clear();
 
   std::uint8_t* payload = nullptr;
   std::int32_t compressedSize = 0;

@@ -1,0 +1,310 @@
+#include "anim/animation_file.h"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace kiv {
+
+std::int32_t FrameWidth = kFrameWidthDefault;
+std::int32_t FrameHeight = kFrameHeightDefault;
+std::int32_t ScreenWidth = 800;
+std::int32_t ScreenHeight = 600;
+
+namespace {
+
+constexpr char kMagic[4] = {'K', 'I', 'V', 'A'};
+constexpr std::int32_t kScreenMarginX = 80;
+constexpr std::int32_t kScreenMarginY = 24;
+constexpr std::int64_t kCommonHeaderSize = 32;
+constexpr std::int64_t kSizedHeaderSize = 40;  // 949 adds width and height
+constexpr std::int64_t kReserved919 = 7500;
+constexpr std::int64_t kReservedLater = 6480;
+constexpr std::size_t kStreamBufferSize = 256 * 1024;
+
+std::uint32_t Le32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+bool Fail(AnimationError* error, std::int64_t offset, const std::string& where,
+          const std::string& what) {
+  if (error != nullptr) {
+    error->offset = offset;
+    error->where = where;
+    error->what = what;
+  }
+  return false;
+}
+
+std::int64_t StreamSize(std::FILE* stream) {
+  if (std::fseek(stream, 0, SEEK_END) != 0) return -1;
+  const long size = std::ftell(stream);
+  if (size < 0 || std::fseek(stream, 0, SEEK_SET) != 0) return -1;
+  return size;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string FrameName(std::uint32_t frame) { return "frame " + std::to_string(frame); }
+
+std::string ChunkReadMessage(ChunkReadStatus status, std::uint32_t length, std::int64_t left) {
+  switch (status) {
+    case ChunkReadStatus::kShortTag: return "file ends inside the chunk tag";
+    case ChunkReadStatus::kBadTag: return "chunk tag is not \"FRME\"";
+    case ChunkReadStatus::kShortLength: return "file ends inside the chunk length";
+    case ChunkReadStatus::kTooLong:
+      return "chunk length " + std::to_string(length) + " runs past the end of the file (" +
+             std::to_string(left < 8 ? 0 : left - 8) + " bytes left)";
+    case ChunkReadStatus::kShortPayload: return "file ends inside the chunk payload";
+    case ChunkReadStatus::kNoMemory: return "no memory for the chunk payload";
+    default: return "chunk cannot be read";
+  }
+}
+
+std::string TokenMessage(const FrameChunk& chunk, const DecodeResult& result, std::size_t picture) {
+  const bool literal = chunk.payload[result.tokenOffset] >= 0x80;
+  if (result.status == DecodeStatus::kOverrun) {
+    return std::string(literal ? "literal" : "run") + " overruns the " + std::to_string(picture) +
+           "-byte frame";
+  }
+  return std::string(literal ? "literal" : "run") + " runs past the end of the " +
+         std::to_string(chunk.compressedSize) + "-byte payload";
+}
+
+// Reads one chunk at `position` and checks its tokens against `picture`
+// bytes. Reports failures with the file offset of the faulty byte.
+bool ReadCheckedChunk(std::FILE* stream, FrameChunk* chunk, std::int64_t* position,
+                      std::int64_t fileSize, std::size_t picture, const std::string& where,
+                      AnimationError* error) {
+  const std::int64_t start = *position;
+  const std::int64_t left = fileSize - start;
+  std::uint8_t peek[8] = {};
+  const ChunkReadStatus status =
+      chunk->ReadChunkChecked(stream, static_cast<std::uint64_t>(left < 0 ? 0 : left));
+  if (status != ChunkReadStatus::kOk) {
+    std::uint32_t length = 0;
+    std::int64_t offset = start;
+    if (status == ChunkReadStatus::kShortLength) offset = start + 4;
+    if (status == ChunkReadStatus::kTooLong || status == ChunkReadStatus::kShortPayload ||
+        status == ChunkReadStatus::kNoMemory) {
+      // The length field sits at start + 4; read it back for the message.
+      offset = start + 4;
+      const long here = std::ftell(stream);
+      if (std::fseek(stream, static_cast<long>(start), SEEK_SET) == 0 &&
+          std::fread(peek, 1, 8, stream) == 8) {
+        length = Le32(peek + 4);
+      }
+      if (here >= 0) std::fseek(stream, here, SEEK_SET);
+    }
+    return Fail(error, offset, where, ChunkReadMessage(status, length, left));
+  }
+  *position = start + 8 + chunk->compressedSize;
+  const DecodeResult result = chunk->CheckTokens(picture);
+  if (result.status != DecodeStatus::kOk) {
+    return Fail(error, start + 8 + static_cast<std::int64_t>(result.tokenOffset), where,
+                TokenMessage(*chunk, result, picture));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsKnownVersion(std::int32_t version) {
+  return version == kVersion909 || version == kVersion919 || version == kVersion929 ||
+         version == kVersion939 || version == kVersion949;
+}
+
+std::int64_t BackgroundOffsetOf(std::int32_t version) {
+  switch (version) {
+    case kVersion909: return kCommonHeaderSize;
+    case kVersion919: return kCommonHeaderSize + kReserved919;
+    case kVersion929:
+    case kVersion939: return kCommonHeaderSize + kReservedLater;
+    case kVersion949: return kSizedHeaderSize + kReservedLater;
+    default: return -1;
+  }
+}
+
+bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, AnimationError* error) {
+  if (stream == nullptr) return Fail(error, 0, "header", "no stream");
+  const std::int64_t size = StreamSize(stream);
+  if (size < 0) return Fail(error, 0, "header", "cannot find the file size");
+  std::uint8_t bytes[kSizedHeaderSize] = {};
+  const std::size_t got = std::fread(bytes, 1, sizeof bytes, stream);
+  if (got < 4 || std::memcmp(bytes, kMagic, 4) != 0) {
+    return Fail(error, 0, "header", "magic is not \"KIVA\"");
+  }
+  if (got < 12) return Fail(error, static_cast<std::int64_t>(got), "header", "file ends before the version");
+  const auto version = static_cast<std::int32_t>(Le32(bytes + 8));
+  if (!IsKnownVersion(version)) {
+    return Fail(error, 8, "header", "unknown version " + std::to_string(version));
+  }
+  const std::int64_t needed = BackgroundOffsetOf(version);
+  if (size < needed) {
+    return Fail(error, size, "header",
+                "file ends at byte " + std::to_string(size) + ", inside the " +
+                    std::to_string(needed) + "-byte header of version " + std::to_string(version));
+  }
+
+  AnimationHeader h{};
+  h.version = version;
+  const std::uint32_t rateBits = Le32(bytes + 12);
+  std::memcpy(&h.frameRate, &rateBits, sizeof h.frameRate);
+  h.firstFrame = Le32(bytes + 16);
+  h.lastFrame = Le32(bytes + 20);
+  h.loopStart = Le32(bytes + 24);
+  h.loopEnd = Le32(bytes + 28);
+  h.width = kFrameWidthDefault;
+  h.height = kFrameHeightDefault;
+  if (version == kVersion949) {
+    h.width = static_cast<std::int32_t>(Le32(bytes + 32));
+    h.height = static_cast<std::int32_t>(Le32(bytes + 36));
+  }
+  h.backgroundOffset = needed;
+
+  if (std::isnan(h.frameRate)) return Fail(error, 12, "header", "frame rate is not a number");
+  if (std::isinf(h.frameRate)) return Fail(error, 12, "header", "frame rate is infinite");
+  if (h.frameRate < 0.0f) return Fail(error, 12, "header", "frame rate is negative");
+  if (h.lastFrame > kLastFrameLimit) {
+    return Fail(error, 20, "header",
+                "last frame " + std::to_string(h.lastFrame) + " is above " +
+                    std::to_string(kLastFrameLimit));
+  }
+  if (h.firstFrame > h.lastFrame) {
+    return Fail(error, 16, "header",
+                "first frame " + std::to_string(h.firstFrame) + " is above last frame " +
+                    std::to_string(h.lastFrame));
+  }
+  if (h.width <= 0) return Fail(error, 32, "header", "frame width " + std::to_string(h.width) + " is not positive");
+  if (h.height <= 0) return Fail(error, 36, "header", "frame height " + std::to_string(h.height) + " is not positive");
+  const std::uint64_t picture = static_cast<std::uint64_t>(h.width) * static_cast<std::uint64_t>(h.height);
+  if (picture > kMaxPictureSize) {
+    return Fail(error, 32, "header",
+                "frame size " + std::to_string(h.width) + "x" + std::to_string(h.height) +
+                    " exceeds " + std::to_string(kMaxPictureSize) + " bytes");
+  }
+  if (header != nullptr) *header = h;
+  return true;
+}
+
+bool ReadAnimationHeader(const char* path, AnimationHeader* header) {
+  if (path == nullptr) return false;
+  FileHandle file(std::fopen(path, "rb"));
+  if (!file) return false;
+  return ReadAnimationHeaderStream(file.get(), header, nullptr);
+}
+
+bool ProbeAnimationHeader(const char* path) {
+  AnimationHeader header{};
+  if (!ReadAnimationHeader(path, &header)) return false;
+  FrameWidth = header.width;
+  FrameHeight = header.height;
+  ScreenWidth = header.width + kScreenMarginX;
+  ScreenHeight = header.height + kScreenMarginY;
+  return true;
+}
+
+bool LoadAnimationStream(std::FILE* stream, const AnimationTables& tables, AnimationError* error) {
+  AnimationHeader h{};
+  if (!ReadAnimationHeaderStream(stream, &h, error)) return false;
+  const std::int64_t fileSize = StreamSize(stream);
+  if (fileSize < 0 || std::fseek(stream, static_cast<long>(h.backgroundOffset), SEEK_SET) != 0) {
+    return Fail(error, h.backgroundOffset, "header", "cannot seek to the background");
+  }
+  // The tables are written only once the header has proved sound, so that
+  // their owner never walks a frame range beyond its 9999 entries.
+  *tables.frameRate = h.frameRate;
+  *tables.firstFrame = h.firstFrame;
+  *tables.lastFrame = h.lastFrame;
+
+  const std::size_t picture = static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
+  std::int64_t position = h.backgroundOffset;
+
+  delete *tables.backgroundChunk;
+  *tables.backgroundChunk = new FrameChunk();
+  FrameChunk* background = *tables.backgroundChunk;
+  if (!ReadCheckedChunk(stream, background, &position, fileSize, picture, "background", error)) {
+    return false;
+  }
+
+  const std::uint32_t count = h.lastFrame - h.firstFrame + 1;
+  if (HasRepeatFlags(h.version)) {
+    const std::int64_t flagBytes = 4 * static_cast<std::int64_t>(count);
+    if (fileSize - position < flagBytes) {
+      return Fail(error, fileSize, "repeat flags",
+                  "file ends inside the " + std::to_string(count) + " repeat flags");
+    }
+    std::unique_ptr<std::uint8_t[]> flags(new std::uint8_t[static_cast<std::size_t>(flagBytes)]);
+    if (std::fread(flags.get(), 1, static_cast<std::size_t>(flagBytes), stream) !=
+        static_cast<std::size_t>(flagBytes)) {
+      return Fail(error, position, "repeat flags", "file ends inside the repeat flags");
+    }
+    // The first frame has no predecessor whose chunk it could share.
+    if (Le32(flags.get()) != 0) {
+      return Fail(error, position, "repeat flags", "the first frame is marked as a repeat");
+    }
+    for (std::uint32_t k = 0; k < count; ++k) {
+      tables.repeatFlags[h.firstFrame + k] = static_cast<std::int32_t>(Le32(flags.get() + 4 * k));
+    }
+    position += flagBytes;
+  } else {
+    for (std::uint32_t f = h.firstFrame; f <= h.lastFrame; ++f) tables.repeatFlags[f] = 0;
+  }
+
+  const bool legacy = IsLegacyVersion(h.version);
+  const std::size_t framePicture = legacy ? kLegacyPictureSize : picture;
+  for (std::uint32_t f = h.firstFrame; f <= h.lastFrame; ++f) {
+    if (tables.repeatFlags[f] != 0) {
+      tables.frames[f] = tables.frames[f - 1];
+      continue;
+    }
+    auto* chunk = new FrameChunk();
+    tables.frames[f] = chunk;
+    if (!ReadCheckedChunk(stream, chunk, &position, fileSize, framePicture, FrameName(f), error)) {
+      return false;
+    }
+    if (legacy && !chunk->ConvertLegacyFrame(tables.legacyScratch, kLegacyScratchSize)) {
+      return Fail(error, position, FrameName(f), "cannot convert the 768-wide picture");
+    }
+  }
+
+  const std::size_t backgroundCapacity = picture < kBackgroundBufferSize ? picture : kBackgroundBufferSize;
+  if (!background->Decode(tables.backgroundBuffer, backgroundCapacity)) {
+    return Fail(error, h.backgroundOffset, "background", "cannot be expanded");
+  }
+  return true;
+}
+
+bool LoadAnimation(const char* path, const AnimationTables& tables, AnimationError* error) {
+  if (path == nullptr) return Fail(error, 0, "file", "no path");
+  FileHandle file(std::fopen(path, "rb"));
+  if (!file) return Fail(error, 0, "file", "cannot be opened");
+  // A larger buffer keeps the many small chunk reads from costing a system
+  // call each.
+  std::unique_ptr<char[]> buffer(new char[kStreamBufferSize]);
+  std::setvbuf(file.get(), buffer.get(), _IOFBF, kStreamBufferSize);
+  const bool ok = LoadAnimationStream(file.get(), tables, error);
+  file.reset();  // closes before the buffer goes
+  return ok;
+}
+
+bool LoadAnimation(const char* path, const AnimationTables& tables) {
+  return LoadAnimation(path, tables, nullptr);
+}
+
+void ReleaseFrames(const AnimationTables& tables) {
+  const std::uint32_t first = *tables.firstFrame;
+  const std::uint32_t last = *tables.lastFrame;
+  if (first > last || last > kLastFrameLimit) return;
+  for (std::uint32_t f = first; f <= last; ++f) {
+    if (tables.repeatFlags[f] == 0 && tables.frames[f] != nullptr) delete tables.frames[f];
+  }
+  for (std::uint32_t f = first; f <= last; ++f) tables.frames[f] = nullptr;
+}
+
+}  // namespace kiv

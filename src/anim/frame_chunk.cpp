@@ -1,0 +1,217 @@
+#include "anim/frame_chunk.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace kiv {
+namespace {
+
+constexpr char kChunkTag[4] = {'F', 'R', 'M', 'E'};
+constexpr std::int32_t kMaxLiteral = 123;     // the encoder's literal limit
+constexpr std::int32_t kMaxRun = 32760;       // the encoder's run limit (0x7FF8)
+constexpr std::size_t kUnknownReadStep = 1u << 20;
+
+std::uint32_t ReadLe32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// Bytes from the stream's position to its end, or -1 when it cannot seek.
+std::int64_t BytesLeft(std::FILE* stream) {
+  const long here = std::ftell(stream);
+  if (here < 0 || std::fseek(stream, 0, SEEK_END) != 0) return -1;
+  const long end = std::ftell(stream);
+  if (std::fseek(stream, here, SEEK_SET) != 0 || end < here) return -1;
+  return end - here;
+}
+
+// The one token loop behind DecodeChecked and CheckTokens. Every token is
+// checked once against what is left of the payload and of the destination,
+// then expanded with one bulk copy or fill.
+template <bool kWrite>
+DecodeResult Expand(const std::uint8_t* payload, std::size_t size, std::uint8_t* destination,
+                    std::size_t capacity) {
+  std::size_t q = 0;
+  std::size_t written = 0;
+  while (q < size) {
+    const std::size_t header = payload[q];
+    const std::size_t left = size - q;
+    if (header >= 0x80) {
+      const std::size_t count = header - 0x80;
+      if (count >= left) return {DecodeStatus::kTruncated, written, q};
+      if (count > capacity - written) return {DecodeStatus::kOverrun, written, q};
+      if constexpr (kWrite) std::memcpy(destination + written, payload + q + 1, count);
+      written += count;
+      q += 1 + count;
+    } else {
+      if (left < 3) return {DecodeStatus::kTruncated, written, q};
+      const std::size_t count = header << 8 | payload[q + 1];
+      if (count > capacity - written) return {DecodeStatus::kOverrun, written, q};
+      if constexpr (kWrite) std::memset(destination + written, payload[q + 2], count);
+      written += count;
+      q += 3;
+    }
+  }
+  return {DecodeStatus::kOk, written, q};
+}
+
+}  // namespace
+
+FrameChunk::~FrameChunk() { delete[] payload; }
+
+void FrameChunk::Clear() {
+  delete[] payload;
+  payload = nullptr;
+  compressedSize = 0;
+}
+
+bool FrameChunk::ReadChunk(std::FILE* stream) {
+  if (stream == nullptr) return false;
+  const std::int64_t left = BytesLeft(stream);
+  return ReadChunk(stream, left < 0 ? UINT64_MAX : static_cast<std::uint64_t>(left));
+}
+
+bool FrameChunk::ReadChunk(std::FILE* stream, std::uint64_t available) {
+  return ReadChunkChecked(stream, available) == ChunkReadStatus::kOk;
+}
+
+ChunkReadStatus FrameChunk::ReadChunkChecked(std::FILE* stream, std::uint64_t available) {
+  if (stream == nullptr) return ChunkReadStatus::kNoStream;
+  std::uint8_t head[8];
+  if (std::fread(head, 1, 4, stream) != 4) return ChunkReadStatus::kShortTag;
+  if (std::memcmp(head, kChunkTag, 4) != 0) return ChunkReadStatus::kBadTag;
+  if (std::fread(head + 4, 1, 4, stream) != 4) return ChunkReadStatus::kShortLength;
+  const std::uint32_t length = ReadLe32(head + 4);
+  const bool sizeKnown = available != UINT64_MAX;
+  const std::uint64_t left = available >= 8 ? available - 8 : 0;
+  // compressedSize is signed: a longer payload cannot be held.
+  if (length > static_cast<std::uint32_t>(INT32_MAX)) {
+    return ChunkReadStatus::kTooLong;
+  }
+
+  if (sizeKnown && length > left) {
+    // The stream ends inside the payload: keep what it holds, never more.
+    Clear();
+    if (left == 0) return ChunkReadStatus::kTooLong;
+    auto* partial = new (std::nothrow) std::uint8_t[left];
+    if (partial == nullptr) return ChunkReadStatus::kNoMemory;
+    const std::size_t got = std::fread(partial, 1, left, stream);
+    payload = partial;
+    compressedSize = static_cast<std::int32_t>(got);
+    return ChunkReadStatus::kTooLong;
+  }
+
+  Clear();
+  if (length == 0) return ChunkReadStatus::kOk;
+  if (sizeKnown) {
+    payload = new (std::nothrow) std::uint8_t[length];
+    if (payload == nullptr) return ChunkReadStatus::kNoMemory;
+    const std::size_t got = std::fread(payload, 1, length, stream);
+    compressedSize = static_cast<std::int32_t>(got);
+    return got == length ? ChunkReadStatus::kOk : ChunkReadStatus::kShortPayload;
+  }
+
+  // A stream that cannot tell its size: grow the buffer only as data arrives.
+  std::size_t held = 0;
+  std::size_t room = 0;
+  std::uint8_t* buffer = nullptr;
+  while (held < length) {
+    const std::size_t want = std::min<std::size_t>(length - held, kUnknownReadStep);
+    if (held + want > room) {
+      const std::size_t grown = std::min<std::size_t>(length, std::max(room * 2, held + want));
+      auto* bigger = new (std::nothrow) std::uint8_t[grown];
+      if (bigger == nullptr) {
+        delete[] buffer;
+        return ChunkReadStatus::kNoMemory;
+      }
+      if (held != 0) std::memcpy(bigger, buffer, held);
+      delete[] buffer;
+      buffer = bigger;
+      room = grown;
+    }
+    const std::size_t got = std::fread(buffer + held, 1, want, stream);
+    held += got;
+    if (got != want) break;
+  }
+  payload = buffer;
+  compressedSize = static_cast<std::int32_t>(held);
+  return held == length ? ChunkReadStatus::kOk : ChunkReadStatus::kShortPayload;
+}
+
+DecodeResult FrameChunk::DecodeChecked(std::uint8_t* destination, std::size_t capacity) const {
+  if (payload == nullptr || compressedSize <= 0) return {DecodeStatus::kOk, 0, 0};
+  if (destination == nullptr) capacity = 0;
+  return Expand<true>(payload, static_cast<std::size_t>(compressedSize), destination, capacity);
+}
+
+DecodeResult FrameChunk::CheckTokens(std::size_t capacity) const {
+  if (payload == nullptr || compressedSize <= 0) return {DecodeStatus::kOk, 0, 0};
+  return Expand<false>(payload, static_cast<std::size_t>(compressedSize), nullptr, capacity);
+}
+
+bool FrameChunk::Decode(std::uint8_t* destination, std::size_t capacity) {
+  return DecodeChecked(destination, capacity).status == DecodeStatus::kOk;
+}
+
+bool FrameChunk::Encode(const std::uint8_t* source, std::int32_t length) {
+  Clear();
+  if (length < 0 || (length > 0 && source == nullptr)) return false;
+  if (length == 0) return true;
+  const std::size_t n = static_cast<std::size_t>(length);
+  // A literal of m bytes costs m + 1 and a run of two or more costs 3, so
+  // the output never exceeds twice the input.
+  auto* work = new (std::nothrow) std::uint8_t[2 * n];
+  if (work == nullptr) return false;
+
+  std::size_t i = 0;
+  std::size_t out = 0;
+  while (i < n) {
+    const std::uint8_t a = source[i];
+    if (i + 1 < n && source[i + 1] == a) {
+      const std::size_t limit = std::min<std::size_t>(n - i, kMaxRun);
+      std::size_t count = 2;
+      while (count < limit && source[i + count] == a) ++count;
+      work[out++] = static_cast<std::uint8_t>(count >> 8);
+      work[out++] = static_cast<std::uint8_t>(count & 0xFF);
+      work[out++] = a;
+      i += count;
+    } else {
+      std::size_t k = i + 1;
+      while (k < n && k - i < static_cast<std::size_t>(kMaxLiteral) &&
+             !(k + 1 < n && source[k] == source[k + 1])) {
+        ++k;
+      }
+      work[out++] = static_cast<std::uint8_t>(0x80 + (k - i));
+      std::memcpy(work + out, source + i, k - i);
+      out += k - i;
+      i = k;
+    }
+  }
+
+  // Trim to the exact length so that a loaded animation holds no slack.
+  auto* exact = new (std::nothrow) std::uint8_t[out];
+  if (exact == nullptr) {
+    delete[] work;
+    return false;
+  }
+  std::memcpy(exact, work, out);
+  delete[] work;
+  payload = exact;
+  compressedSize = static_cast<std::int32_t>(out);
+  return true;
+}
+
+bool FrameChunk::ConvertLegacyFrame(std::uint8_t* scratch, std::size_t scratchCapacity) {
+  if (scratch == nullptr || scratchCapacity < kLegacyPictureSize) return false;
+  if (!Decode(scratch, kLegacyPictureSize)) return false;
+  constexpr std::size_t kMargin = (kLegacyWidth - kFrameWidthDefault) / 2;  // 24
+  // Rows move left and down onto themselves; memmove keeps each row intact.
+  for (std::size_t row = 0; row < static_cast<std::size_t>(kLegacyHeight); ++row) {
+    std::memmove(scratch + row * kFrameWidthDefault, scratch + row * kLegacyWidth + kMargin,
+                 kFrameWidthDefault);
+  }
+  return Encode(scratch, kFrameWidthDefault * kFrameHeightDefault);
+}
+
+}  // namespace kiv

@@ -1,0 +1,57 @@
+// Shared helpers for the animation tests: scratch files and a set of tables
+// that owns its buffers the way the Player does.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "anim/animation_file.h"
+
+namespace kiv::testing {
+
+inline std::string ScratchPath(const std::string& name) {
+  return std::string(KIV_BINARY_DIR) + "/anim_test_" + name;
+}
+
+inline std::string WriteScratch(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+  const std::string path = ScratchPath(name);
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file != nullptr) {
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  }
+  return path;
+}
+
+struct OwnedTables {
+  float frameRate = 12.5f;
+  std::uint32_t firstFrame = 0;
+  std::uint32_t lastFrame = 0;
+  std::vector<FrameChunk*> frames = std::vector<FrameChunk*>(kMaxFrames, nullptr);
+  std::vector<std::int32_t> repeatFlags = std::vector<std::int32_t>(kMaxFrames, 0);
+  FrameChunk* backgroundChunk = nullptr;
+  std::unique_ptr<std::uint8_t[]> backgroundBuffer{new std::uint8_t[kBackgroundBufferSize]()};
+  std::unique_ptr<std::uint8_t[]> legacyScratch{new std::uint8_t[kLegacyScratchSize]()};
+
+  AnimationTables View() {
+    return {&frameRate,          &firstFrame,      &lastFrame,
+            frames.data(),       repeatFlags.data(), &backgroundChunk,
+            backgroundBuffer.get(), legacyScratch.get()};
+  }
+  ~OwnedTables() {
+    ReleaseFrames(View());
+    delete backgroundChunk;
+  }
+};
+
+// Expands a chunk into a zeroed picture of `size` bytes.
+inline std::vector<std::uint8_t> Expanded(FrameChunk* chunk, std::size_t size) {
+  std::vector<std::uint8_t> picture(size, 0);
+  if (chunk != nullptr) chunk->Decode(picture.data(), picture.size());
+  return picture;
+}
+
+}  // namespace kiv::testing

@@ -1,0 +1,257 @@
+#include "anim/frame_chunk.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace kiv {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using ::testing::ElementsAreArray;
+
+Bytes Encoded(const Bytes& input) {
+  FrameChunk chunk;
+  EXPECT_TRUE(chunk.Encode(input.data(), static_cast<std::int32_t>(input.size())));
+  return Bytes(chunk.payload, chunk.payload + chunk.compressedSize);
+}
+
+// A chunk whose payload buffer is exactly as long as the payload.
+std::unique_ptr<FrameChunk> ChunkOf(const Bytes& payload) {
+  auto chunk = std::make_unique<FrameChunk>();
+  chunk->payload = new std::uint8_t[payload.size()];
+  std::copy(payload.begin(), payload.end(), chunk->payload);
+  chunk->compressedSize = static_cast<std::int32_t>(payload.size());
+  return chunk;
+}
+
+Bytes Decoded(const Bytes& payload, std::size_t capacity, DecodeResult* result = nullptr) {
+  auto chunk = ChunkOf(payload);
+  Bytes out(capacity, 0xEE);
+  const DecodeResult r = chunk->DecodeChecked(out.data(), out.size());
+  if (result != nullptr) *result = r;
+  out.resize(r.written);
+  return out;
+}
+
+TEST(FrameChunkEncode, WritesTheDefinedTokenStream) {
+  EXPECT_THAT(Encoded({5, 5, 5, 7, 8, 9, 9}),
+              ElementsAreArray({0x00, 0x03, 0x05, 0x82, 0x07, 0x08, 0x00, 0x02, 0x09}));
+  EXPECT_THAT(Encoded(Bytes(1000, 200)), ElementsAreArray({0x03, 0xE8, 0xC8}));
+  EXPECT_THAT(Encoded({42}), ElementsAreArray({0x81, 42}));
+  EXPECT_TRUE(Encoded({}).empty());
+  // Two equal bytes are always a run, even inside what would be a literal.
+  EXPECT_THAT(Encoded({1, 2, 2, 3}), ElementsAreArray({0x81, 1, 0x00, 0x02, 2, 0x81, 3}));
+  // Runs form for every byte value, 0 and 255 included.
+  EXPECT_THAT(Encoded({0, 0, 255, 255}), ElementsAreArray({0, 2, 0, 0, 2, 255}));
+}
+
+TEST(FrameChunkEncode, SplitsLiteralsAt123AndRunsAt32760) {
+  Bytes distinct(124);
+  for (std::size_t i = 0; i < distinct.size(); ++i) distinct[i] = static_cast<std::uint8_t>(i);
+  const Bytes literal = Encoded(distinct);
+  ASSERT_EQ(literal.size(), 1u + 123u + 1u + 1u);
+  EXPECT_EQ(literal[0], 0xFB);
+  EXPECT_EQ(literal[124], 0x81);
+  EXPECT_EQ(literal[125], 123);
+
+  Bytes ones(32761, 1);
+  ones.push_back(2);
+  EXPECT_THAT(Encoded(ones), ElementsAreArray({0x7F, 0xF8, 0x01, 0x82, 0x01, 0x02}));
+  EXPECT_THAT(Encoded(Bytes(32762, 1)), ElementsAreArray({0x7F, 0xF8, 0x01, 0x00, 0x02, 0x01}));
+}
+
+TEST(FrameChunkEncode, ReadsNothingPastTheInput) {
+  // The last byte sits at the very end of an exact allocation, so a peek
+  // beyond it shows up under AddressSanitizer.
+  for (const Bytes& input : {Bytes{1, 2, 3}, Bytes{4, 4}, Bytes{9}, Bytes{1, 2, 2}}) {
+    std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[input.size()]);
+    std::copy(input.begin(), input.end(), exact.get());
+    FrameChunk chunk;
+    ASSERT_TRUE(chunk.Encode(exact.get(), static_cast<std::int32_t>(input.size())));
+    Bytes back(input.size());
+    ASSERT_TRUE(chunk.Decode(back.data(), back.size()));
+    EXPECT_EQ(back, input);
+  }
+  FrameChunk chunk;
+  EXPECT_FALSE(chunk.Encode(nullptr, -1));
+}
+
+TEST(FrameChunkDecode, AcceptsTokensTheEncoderNeverWrites) {
+  // 0x80 and a count-0 run are no-ops; a run of 32767 and a literal of 127 are the maxima.
+  EXPECT_TRUE(Decoded({0x80, 0x00, 0x00, 0x33}, 16).empty());
+  EXPECT_THAT(Decoded({0x00, 0x01, 0x44, 0x80, 0x81, 0x45}, 16), ElementsAreArray({0x44, 0x45}));
+  const Bytes longRun = Decoded({0x7F, 0xFF, 0x09}, 40000);
+  EXPECT_EQ(longRun, Bytes(32767, 9));
+  Bytes literal{0xFF};
+  for (int i = 0; i < 127; ++i) literal.push_back(static_cast<std::uint8_t>(i * 2));
+  const Bytes out = Decoded(literal, 127);
+  ASSERT_EQ(out.size(), 127u);
+  EXPECT_EQ(out[126], 252);
+  // Literals with equal neighbours are valid input too.
+  EXPECT_THAT(Decoded({0x83, 7, 7, 7}, 3), ElementsAreArray({7, 7, 7}));
+}
+
+TEST(FrameChunkDecode, LeavesBytesBeyondTheOutputAlone) {
+  auto chunk = ChunkOf({0x00, 0x02, 0x01});
+  Bytes out(5, 0xEE);
+  ASSERT_TRUE(chunk->Decode(out.data(), out.size()));
+  EXPECT_THAT(out, ElementsAreArray({1, 1, 0xEE, 0xEE, 0xEE}));
+  FrameChunk empty;
+  EXPECT_TRUE(empty.Decode(out.data(), out.size()));
+}
+
+TEST(FrameChunkDecode, StopsAtTheDestinationEnd) {
+  DecodeResult result{};
+  // The second run would pass the 6-byte destination: nothing of it is written.
+  const Bytes out = Decoded({0x00, 0x04, 0x01, 0x00, 0x03, 0x02}, 6, &result);
+  EXPECT_EQ(result.status, DecodeStatus::kOverrun);
+  EXPECT_EQ(result.tokenOffset, 3u);
+  EXPECT_EQ(out, Bytes(4, 1));
+
+  Decoded({0x84, 1, 2, 3, 4}, 3, &result);
+  EXPECT_EQ(result.status, DecodeStatus::kOverrun);
+  EXPECT_EQ(result.written, 0u);
+
+  Decoded({0x00, 0x03, 0x01}, 3, &result);
+  EXPECT_EQ(result.status, DecodeStatus::kOk);
+
+  auto chunk = ChunkOf({0x7F, 0xFF, 0x01});
+  Bytes small(10);
+  EXPECT_FALSE(chunk->Decode(small.data(), small.size()));
+  EXPECT_EQ(chunk->CheckTokens(10).status, DecodeStatus::kOverrun);
+  EXPECT_EQ(chunk->CheckTokens(32767).status, DecodeStatus::kOk);
+}
+
+TEST(FrameChunkDecode, StopsAtAPayloadThatEndsInsideAToken) {
+  // Literals and runs cut short at every length; the chunk's buffer is exact.
+  const Bytes cases[] = {{0x82, 1}, {0x81}, {0x00}, {0x00, 0x05}, {0x81, 9, 0x00, 0x01}};
+  for (const Bytes& payload : cases) {
+    DecodeResult result{};
+    Decoded(payload, 64, &result);
+    EXPECT_EQ(result.status, DecodeStatus::kTruncated) << payload.size();
+  }
+  DecodeResult result{};
+  Decoded({0x81, 9, 0x00, 0x01}, 64, &result);
+  EXPECT_EQ(result.tokenOffset, 2u);
+  EXPECT_EQ(result.written, 1u);
+}
+
+TEST(FrameChunkCodec, RoundTripsMixedPictures) {
+  std::mt19937 random(7);
+  for (int trial = 0; trial < 40; ++trial) {
+    Bytes picture(1 + random() % 70000);
+    std::size_t i = 0;
+    while (i < picture.size()) {
+      const std::size_t span = std::min<std::size_t>(picture.size() - i, 1 + random() % 40000 % (trial * 97 + 3));
+      const bool flat = random() % 2;
+      const auto value = static_cast<std::uint8_t>(random());
+      for (std::size_t k = 0; k < span; ++k) {
+        picture[i + k] = flat ? value : static_cast<std::uint8_t>(random() % (trial % 3 + 2));
+      }
+      i += span;
+    }
+    FrameChunk chunk;
+    ASSERT_TRUE(chunk.Encode(picture.data(), static_cast<std::int32_t>(picture.size())));
+    EXPECT_LE(static_cast<std::size_t>(chunk.compressedSize), 2 * picture.size());
+    Bytes back(picture.size());
+    ASSERT_EQ(chunk.CheckTokens(picture.size()).written, picture.size());
+    ASSERT_TRUE(chunk.Decode(back.data(), back.size()));
+    ASSERT_EQ(back, picture) << trial;
+  }
+}
+
+TEST(FrameChunkLegacy, KeepsTheMiddle720Columns) {
+  Bytes wide(kLegacyPictureSize);
+  for (std::size_t y = 0; y < 576; ++y) {
+    for (std::size_t x = 0; x < 768; ++x) wide[y * 768 + x] = static_cast<std::uint8_t>(x % 256);
+  }
+  FrameChunk chunk;
+  ASSERT_TRUE(chunk.Encode(wide.data(), static_cast<std::int32_t>(wide.size())));
+  std::vector<std::uint8_t> scratch(kLegacyPictureSize);
+  ASSERT_TRUE(chunk.ConvertLegacyFrame(scratch.data(), scratch.size()));
+  Bytes narrow(720 * 576);
+  ASSERT_EQ(chunk.CheckTokens(narrow.size()).written, narrow.size());
+  ASSERT_TRUE(chunk.Decode(narrow.data(), narrow.size()));
+  for (std::size_t y = 0; y < 576; y += 115) {
+    for (std::size_t x = 0; x < 720; ++x) {
+      ASSERT_EQ(narrow[y * 720 + x], (x + 24) % 256) << y << "," << x;
+    }
+  }
+  // Too small a scratch or a corrupt chunk is refused, and the payload kept.
+  EXPECT_FALSE(chunk.ConvertLegacyFrame(scratch.data(), scratch.size() - 1));
+  auto corrupt = ChunkOf({0x7F, 0xFF, 1, 0x7F, 0xFF, 1, 0x7F, 0xFF, 1, 0x7F, 0xFF, 1,
+                                0x7F, 0xFF, 1, 0x7F, 0xFF, 1, 0x7F, 0xFF, 1, 0x7F, 0xFF, 1,
+                                0x7F, 0xFF, 1, 0x7F, 0xFF, 1, 0x7F, 0xFF, 1, 0x7F, 0xFF, 1,
+                                0x7F, 0xFF, 1, 0x7F, 0xFF, 1});  // 14 x 32767 > 442368
+  EXPECT_FALSE(corrupt->ConvertLegacyFrame(scratch.data(), scratch.size()));
+  EXPECT_EQ(corrupt->compressedSize, 42);
+}
+
+// ReadChunk through a scratch file of the given bytes.
+struct ReadOutcome {
+  bool ok;
+  ChunkReadStatus status;
+  std::int32_t size;
+  Bytes payload;
+};
+
+ReadOutcome ReadFrom(const Bytes& bytes, bool withSize) {
+  std::FILE* file = std::tmpfile();
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::rewind(file);
+  FrameChunk chunk;
+  ReadOutcome outcome{};
+  if (withSize) {
+    outcome.status = chunk.ReadChunkChecked(file, bytes.size());
+    outcome.ok = outcome.status == ChunkReadStatus::kOk;
+  } else {
+    outcome.ok = chunk.ReadChunk(file);
+  }
+  outcome.size = chunk.compressedSize;
+  if (chunk.payload != nullptr) outcome.payload.assign(chunk.payload, chunk.payload + chunk.compressedSize);
+  std::fclose(file);
+  return outcome;
+}
+
+TEST(FrameChunkRead, ReadsOneChunkAndRefusesDamagedOnes) {
+  const Bytes good{'F', 'R', 'M', 'E', 3, 0, 0, 0, 0x81, 7, 0x80, 'X'};
+  for (bool withSize : {true, false}) {
+    const ReadOutcome read = ReadFrom(good, withSize);
+    EXPECT_TRUE(read.ok);
+    EXPECT_THAT(read.payload, ElementsAreArray({0x81, 7, 0x80}));
+  }
+  // Every byte of the tag matters.
+  for (std::size_t i = 0; i < 4; ++i) {
+    Bytes bad = good;
+    bad[i] ^= 0x20;
+    EXPECT_EQ(ReadFrom(bad, true).status, ChunkReadStatus::kBadTag) << i;
+    EXPECT_FALSE(ReadFrom(bad, false).ok);
+  }
+  // Ends inside the tag, the length, the payload.
+  EXPECT_EQ(ReadFrom(Bytes(good.begin(), good.begin() + 3), true).status, ChunkReadStatus::kShortTag);
+  EXPECT_EQ(ReadFrom(Bytes(good.begin(), good.begin() + 6), true).status, ChunkReadStatus::kShortLength);
+  const ReadOutcome cut = ReadFrom(Bytes(good.begin(), good.begin() + 9), true);
+  EXPECT_EQ(cut.status, ChunkReadStatus::kTooLong);
+  EXPECT_EQ(cut.size, 1);  // keeps what the file held, and says so
+  EXPECT_FALSE(ReadFrom(Bytes(good.begin(), good.begin() + 9), false).ok);
+  FrameChunk none;
+  EXPECT_FALSE(none.ReadChunk(nullptr));
+}
+
+TEST(FrameChunkRead, RefusesAbsurdLengthsWithoutAllocatingThem) {
+  for (std::uint8_t top : {0x7F, 0xFF}) {
+    const Bytes absurd{'F', 'R', 'M', 'E', 0xFF, 0xFF, 0xFF, top, 1, 2};
+    const ReadOutcome read = ReadFrom(absurd, true);
+    EXPECT_EQ(read.status, ChunkReadStatus::kTooLong);
+    EXPECT_LE(read.size, 2);
+    EXPECT_FALSE(ReadFrom(absurd, false).ok);
+  }
+}
+
+}  // namespace
+}  // namespace kiv
