@@ -50,10 +50,14 @@ class SdlDisplay : public Display {
 
   // Formats "%s - KIV Player 3.1" (cut to 255 characters) as the window caption.
   void SetCaption(const char* text);
+  // The caption text last set (module-wide buffer, valid for the program's lifetime).
+  static const char* Caption();
   SDL_Surface* Surface() const { return screen_; }
+  std::int32_t BitsPerPixel() const { return bitsPerPixel_; }
 
  private:
   void Release();
+  bool MustLock() const;
 
   SDL_Surface* screen_ = nullptr;
   std::uint8_t shadowPalette_[256 * 3] = {};
@@ -83,7 +87,9 @@ class MemoryDisplay : public Display {
 
   // Inspection for tests and offscreen rendering.
   const std::vector<std::uint8_t>& Pixels() const { return pixels_; }
-  std::uint8_t PixelAt(std::int32_t x, std::int32_t y) const { return pixels_[y * pitch_ + x]; }
+  // The pixel at (x, y); 0 outside the mode's width and height.
+  std::uint8_t PixelAt(std::int32_t x, std::int32_t y) const;
+  std::int32_t BitsPerPixel() const { return bitsPerPixel_; }
   const std::uint8_t* Palette() const { return palette_; }
   int FlipCount() const { return flips_; }
   int LockCount() const { return locks_; }  // locks that were not served from the cache
@@ -92,6 +98,7 @@ class MemoryDisplay : public Display {
   std::vector<std::uint8_t> pixels_;
   std::uint8_t palette_[256 * 3] = {};
   std::int32_t extraPitch_;
+  std::int32_t bitsPerPixel_ = 255;
   std::int32_t width_ = 320;
   std::int32_t height_ = 240;
   std::int32_t pitch_ = 320;
