@@ -29,7 +29,8 @@ class Image : public Sprite {
   Image& operator=(const Image&) = delete;
 
   // Picture file: width and height big-endian at 8 and 10, palette at 32,
-  // pixels at 800. Returns 0 (Image stays empty) for a missing or short file.
+  // pixels at 800. Returns 0 (Image unchanged) for a missing or short file;
+  // a loaded picture replaces what the Image held.
   std::int32_t LoadFromFile(const char* name) override;
   // Draws the whole Image at its position; index 0 is transparent.
   std::int32_t Draw() override;
@@ -40,7 +41,8 @@ class Image : public Sprite {
   // Draws the w x h region at (srcX, srcY) at the Image's position; indices 0
   // and 1 are transparent. The region is clipped to the Image and the screen.
   std::int32_t DrawRegion(std::int32_t srcX, std::int32_t srcY, std::int32_t w, std::int32_t h);
-  // Decodes the font sheet (TGA, 800 x 600). 0 for null data or a sheet that
+  // Decodes the font sheet (TGA, 800 x 600) into a pixel buffer of the
+  // Image's own. 0, with the Image unchanged, for null data or a sheet that
   // does not fit the layout.
   std::int32_t LoadSheetFromMemory(const std::uint8_t* data, std::size_t size);
 
@@ -52,6 +54,9 @@ class Image : public Sprite {
   const std::uint8_t* Palette() const { return palette_; }
 
  private:
+  std::int32_t Blit(std::int32_t srcX, std::int32_t srcY, std::int32_t w, std::int32_t h,
+                    std::uint8_t firstOpaque);
+
   ResourceManager* resources_;
   Display* display_;
   std::int32_t x_ = 0;
