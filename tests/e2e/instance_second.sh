@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# A second kivplay while one plays ends at once with status 0, prints
+# nothing, opens no window, and brings the first one forward (restoring it
+# first when it is minimised).
+source "$(dirname "$0")/lib.sh"
+start_xvfb
+start_window_manager
+
+make_kiv() {
+  python3 - "$@" <<'PY'
+import struct, sys
+path, w, h, n, rate = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), float(sys.argv[5])
+def run(count, value):
+    out = bytearray()
+    while count > 0:
+        c = min(count, 32760)
+        out += bytes([c >> 8, c & 0xFF, value])
+        count -= c
+    return bytes(out)
+def chunk(payload):
+    return b"FRME" + struct.pack("<I", len(payload)) + payload
+data = b"KIVA" + bytes(4) + struct.pack("<ifIIIIii", 949, rate, 0, n - 1, 0, n - 1, w, h) + bytes(6480)
+data += chunk(run(w * h, 200)) + bytes(4 * n)
+for i in range(n):
+    data += chunk(run(w * h, 65 + i % 62))
+open(path, "wb").write(data)
+PY
+}
+
+make_kiv "$E2E_TMP/first.kiv" 320 240 10 25
+make_kiv "$E2E_TMP/second.kiv" 320 240 10 25
+
+"$KIVPLAY" "$E2E_TMP/first.kiv" >"$E2E_TMP/first.out" 2>"$E2E_TMP/first.err" &
+FIRST=$!
+E2E_PIDS+=("$FIRST")
+WINDOW=$(wait_for_window 'first\.kiv - KIV Player 3\.1' 15) || fail "first: no window: $(cat "$E2E_TMP/first.err")"
+WINDOW_HEX=$(printf '0x%x' "$WINDOW")
+
+# run_second NAME: the second start must end quietly and quickly.
+run_second() {
+  local name=$1 status=0 start end
+  start=$(date +%s%N)
+  timeout 10 "$KIVPLAY" "$E2E_TMP/second.kiv" >"$E2E_TMP/$name.out" 2>"$E2E_TMP/$name.err" || status=$?
+  end=$(date +%s%N)
+  [ "$status" -eq 0 ] || fail "$name: exit status $status"
+  [ ! -s "$E2E_TMP/$name.out" ] || fail "$name: stdout: $(cat "$E2E_TMP/$name.out")"
+  [ ! -s "$E2E_TMP/$name.err" ] || fail "$name: stderr: $(cat "$E2E_TMP/$name.err")"
+  [ $(((end - start) / 1000000)) -lt 3000 ] || fail "$name: took $(((end - start) / 1000000)) ms"
+  if xdotool search --name 'second\.kiv' >/dev/null 2>&1; then
+    fail "$name: opened a window"
+  fi
+}
+
+top_window() {
+  xprop -root -notype _NET_CLIENT_LIST_STACKING | sed 's/.*[ ,]\(0x[0-9a-f]*\)$/\1/'
+}
+
+# wait_until SECONDS COMMAND...: polls until the command succeeds.
+wait_until() {
+  local limit=$1 i
+  shift
+  for i in $(seq 1 $((limit * 10))); do
+    if "$@"; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+is_top() { [ "$(top_window)" = "$WINDOW_HEX" ]; }
+is_iconic() { xprop -id "$WINDOW" WM_STATE | grep -q 'window state: Iconic'; }
+is_normal() { xprop -id "$WINDOW" WM_STATE | grep -q 'window state: Normal'; }
+
+# Another window covers the player; the second start raises the player.
+xmessage -title "Cover" "covering window" &
+E2E_PIDS+=($!)
+COVER=$(wait_for_window '^Cover$' 10) || fail "no covering window"
+xdotool windowactivate --sync "$COVER"
+COVER_HEX=$(printf '0x%x' "$COVER")
+cover_on_top() { [ "$(top_window)" = "$COVER_HEX" ]; }
+wait_until 5 cover_on_top || fail "the covering window did not come on top"
+run_second raise
+wait_until 5 is_top || fail "raise: first window not on top: $(xprop -root _NET_CLIENT_LIST_STACKING)"
+
+# Minimised, it is restored first.
+xdotool windowminimize --sync "$WINDOW"
+wait_until 5 is_iconic || fail "the window did not minimise"
+run_second restore
+wait_until 5 is_normal || fail "restore: first window still minimised"
+[ "$(xdotool search --name 'KIV Player 3\.1' | wc -l)" -eq 1 ] || fail "more than one player window"
+
+kill -0 "$FIRST" || fail "the first instance ended"
+kill -TERM "$FIRST"
+wait_exit "$FIRST" 15 >"$E2E_TMP/status" || fail "first did not end"
+status=$(cat "$E2E_TMP/status")
+[ "$status" -eq 0 ] || fail "first: exit status $status"
+echo "PASS"

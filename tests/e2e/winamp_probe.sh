@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# With music-player windows open, kivplay prints "Winamp found!" once per
+# matching window, leaves the sound device closed and still plays.
+source "$(dirname "$0")/lib.sh"
+start_xvfb
+
+make_kiv() {
+  python3 - "$@" <<'PY'
+import struct, sys
+path, w, h, n, rate = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), float(sys.argv[5])
+def run(count, value):
+    out = bytearray()
+    while count > 0:
+        c = min(count, 32760)
+        out += bytes([c >> 8, c & 0xFF, value])
+        count -= c
+    return bytes(out)
+def chunk(payload):
+    return b"FRME" + struct.pack("<I", len(payload)) + payload
+data = b"KIVA" + bytes(4) + struct.pack("<ifIIIIii", 949, rate, 0, n - 1, 0, n - 1, w, h) + bytes(6480)
+data += chunk(run(w * h, 200)) + bytes(4 * n)
+for i in range(n):
+    data += chunk(run(w * h, 65 + i % 62))
+open(path, "wb").write(data)
+PY
+}
+make_kiv "$E2E_TMP/anim.kiv" 320 240 10 25
+
+# play NAME: runs kivplay until its window shows, then ends it; sound goes to
+# $E2E_TMP/NAME.raw through SDL's disk driver if the device is opened.
+play() {
+  local name=$1 pid status
+  SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$E2E_TMP/$name.raw" \
+    "$KIVPLAY" "$E2E_TMP/anim.kiv" >"$E2E_TMP/$name.out" 2>"$E2E_TMP/$name.err" &
+  pid=$!
+  E2E_PIDS+=("$pid")
+  wait_for_window 'anim\.kiv - KIV Player 3\.1' 15 >/dev/null || fail "$name: no window: $(cat "$E2E_TMP/$name.err")"
+  sleep 0.5
+  kill -TERM "$pid"
+  wait_exit "$pid" 15 >"$E2E_TMP/status" || fail "$name: kivplay did not end"
+  status=$(cat "$E2E_TMP/status")
+  [ "$status" -eq 0 ] || fail "$name: exit status $status"
+}
+found() { grep -c '^Winamp found!$' "$E2E_TMP/$1.out" || true; }
+
+# open_window TITLE: an xmessage with that title. (xdotool matches names
+# without regard to case, so wait for one more match than before.)
+open_window() {
+  local before i
+  before=$(xdotool search --name "^$1\$" 2>/dev/null | wc -l || true)
+  xmessage -title "$1" "$1" >/dev/null 2>&1 &
+  E2E_PIDS+=($!)
+  for i in $(seq 1 100); do
+    if [ "$(xdotool search --name "^$1\$" 2>/dev/null | wc -l || true)" -gt "$before" ]; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  fail "no window titled $1"
+}
+
+play none
+[ "$(found none)" -eq 0 ] || fail "none: $(cat "$E2E_TMP/none.out")"
+[ -e "$E2E_TMP/none.raw" ] || fail "none: the sound device was not opened"
+
+open_window "Winamp 5.9"
+open_window "WINAMP"
+open_window "Notes"
+play one
+[ "$(found one)" -eq 1 ] || fail "one: $(cat "$E2E_TMP/one.out")"
+[ ! -e "$E2E_TMP/one.raw" ] || fail "one: the sound device was opened"
+
+open_window "winamp"
+open_window "Winam"
+play three
+[ "$(found three)" -eq 3 ] || fail "three: $(cat "$E2E_TMP/three.out")"
+[ ! -e "$E2E_TMP/three.raw" ] || fail "three: the sound device was opened"
+
+echo "PASS"
