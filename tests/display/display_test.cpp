@@ -50,25 +50,6 @@ class SdlDisplayTest : public ::testing::Test {
   SdlDisplay display;
 };
 
-TEST_F(SdlDisplayTest, RefusedDepthsWriteOneLineAndChangeNothing) {
-  EXPECT_EQ(display.Width(), 320);
-  EXPECT_EQ(display.Height(), 240);
-  EXPECT_EQ(display.Pitch(), 320);
-  EXPECT_EQ(display.BitsPerPixel(), 255);
-  ASSERT_TRUE(display.Init());
-  for (int bits : {32, 24, 16, 0}) {
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(display.SetVideoMode(640, 480, bits)) << bits;
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), kRefusal) << bits;
-    EXPECT_EQ(display.Width(), 320);
-    EXPECT_EQ(display.Height(), 240);
-    EXPECT_EQ(display.Pitch(), 320);
-    EXPECT_EQ(display.BitsPerPixel(), 255);
-    EXPECT_EQ(display.Surface(), nullptr);
-    EXPECT_EQ(display.Lock(), nullptr);
-  }
-}
-
 TEST_F(SdlDisplayTest, ModeSetPrintsVideoInformationAndTakesTheSurfacePitch) {
   ASSERT_TRUE(display.Init());
   testing::internal::CaptureStdout();
@@ -272,6 +253,82 @@ TEST_F(SdlDisplayTest, InitReportsWhenSdlCannotStart) {
   const std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(err.rfind("Couldn't initialize SDL: ", 0), 0u) << err;
   EXPECT_EQ(CallLog().cursorsCreated, 0);
+}
+
+// Contracts shared by both displays. The SDL display refuses a depth and
+// keeps its shadow palette before any SDL call, so no SDL is needed here.
+template <typename T>
+class DisplayContractTest : public ::testing::Test {
+ protected:
+  T display;
+};
+using Displays = ::testing::Types<SdlDisplay, MemoryDisplay>;
+TYPED_TEST_SUITE(DisplayContractTest, Displays);
+
+TYPED_TEST(DisplayContractTest, RefusedDepthsWriteOneLineAndChangeNothing) {
+  for (int bits : {32, 24, 16, 0}) {
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(this->display.SetVideoMode(640, 480, bits)) << bits;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), kRefusal) << bits;
+    EXPECT_EQ(this->display.Width(), 320);
+    EXPECT_EQ(this->display.Height(), 240);
+    EXPECT_EQ(this->display.Pitch(), 320);
+    EXPECT_EQ(this->display.BitsPerPixel(), 255);
+    EXPECT_EQ(this->display.Lock(), nullptr);
+  }
+}
+
+std::vector<std::uint8_t> Ramp(std::size_t entries, int seed) {
+  std::vector<std::uint8_t> rgb(entries * 3);
+  for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(seed + 5 * i);
+  return rgb;
+}
+
+TYPED_TEST(DisplayContractTest, StartsAllZeroAndRoundTrips) {
+  std::vector<std::uint8_t> out(768, 0xee);
+  EXPECT_TRUE(this->display.GetPalette(out.data(), 0, 256));
+  EXPECT_EQ(out, std::vector<std::uint8_t>(768, 0));
+  const std::vector<std::uint8_t> rgb = Ramp(256, 1);
+  EXPECT_TRUE(this->display.SetPalette(rgb.data(), 0, 256));
+  EXPECT_TRUE(this->display.GetPalette(out.data(), 0, 256));
+  EXPECT_EQ(out, rgb);
+}
+
+TYPED_TEST(DisplayContractTest, PartialRangeTakesTheArrayFromItsStart) {
+  const std::vector<std::uint8_t> base = Ramp(256, 3);
+  const std::vector<std::uint8_t> patch = Ramp(16, 100);
+  this->display.SetPalette(base.data(), 0, 256);
+  EXPECT_TRUE(this->display.SetPalette(patch.data(), 16, 32));
+  std::vector<std::uint8_t> out(768);
+  this->display.GetPalette(out.data(), 0, 256);
+  for (int i = 0; i < 256; ++i) {
+    const std::uint8_t* expected = (i >= 16 && i < 32) ? &patch[3 * (i - 16)] : &base[3 * i];
+    ASSERT_EQ(std::memcmp(&out[3 * i], expected, 3), 0) << "entry " << i;
+  }
+  std::vector<std::uint8_t> part(16 * 3);
+  this->display.GetPalette(part.data(), 16, 32);
+  EXPECT_EQ(part, patch);
+}
+
+TYPED_TEST(DisplayContractTest, EmptyAndOverlongRangesStayInBounds) {
+  const std::vector<std::uint8_t> base = Ramp(256, 9);
+  this->display.SetPalette(base.data(), 0, 256);
+  EXPECT_TRUE(this->display.SetPalette(base.data() + 3, 32, 16));
+  EXPECT_TRUE(this->display.SetPalette(base.data() + 3, 40, 40));
+  std::vector<std::uint8_t> untouched(6, 0xab);
+  EXPECT_TRUE(this->display.GetPalette(untouched.data(), 20, 20));
+  EXPECT_TRUE(this->display.GetPalette(untouched.data(), 300, 2));
+  EXPECT_EQ(untouched, std::vector<std::uint8_t>(6, 0xab));
+  std::vector<std::uint8_t> out(768);
+  this->display.GetPalette(out.data(), 0, 256);
+  EXPECT_EQ(out, base);
+
+  // Exactly sized buffers: a copy past entry 255 would overrun them.
+  const std::vector<std::uint8_t> tail = Ramp(6, 50);
+  EXPECT_TRUE(this->display.SetPalette(tail.data(), 250, 0xffffffffu));
+  std::vector<std::uint8_t> back(6 * 3);
+  EXPECT_TRUE(this->display.GetPalette(back.data(), 250, 1000));
+  EXPECT_EQ(back, tail);
 }
 
 TEST(CurrentDisplayTest, ReplacementAndRestore) {
