@@ -14,6 +14,10 @@ void Append32(std::vector<std::uint8_t>* out, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
+void AppendTag(std::vector<std::uint8_t>* out, const char (&tag)[5]) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<std::uint8_t>(tag[i]));
+}
+
 std::vector<std::uint8_t> EncodePicture(const std::uint8_t* pixels, std::size_t size) {
   FrameChunk chunk;
   chunk.Encode(pixels, static_cast<std::int32_t>(size));
@@ -39,7 +43,7 @@ bool Refuse(std::string* error, const std::string& why) {
 }  // namespace
 
 void AppendChunk(std::vector<std::uint8_t>* out, const std::vector<std::uint8_t>& payload) {
-  out->insert(out->end(), {'F', 'R', 'M', 'E'});
+  AppendTag(out, "FRME");
   Append32(out, static_cast<std::uint32_t>(payload.size()));
   out->insert(out->end(), payload.begin(), payload.end());
 }
@@ -50,7 +54,7 @@ std::vector<std::uint8_t> AssembleAnimation(const AnimationWriteOptions& options
                                             const std::vector<std::int32_t>& repeatFlags,
                                             const std::vector<std::vector<std::uint8_t>>& chunkPayloads) {
   std::vector<std::uint8_t> out;
-  out.insert(out.end(), {'K', 'I', 'V', 'A'});
+  AppendTag(&out, "KIVA");
   Append32(&out, 0);  // reserved
   Append32(&out, static_cast<std::uint32_t>(options.version));
   std::uint32_t rateBits = 0;

@@ -26,6 +26,56 @@ std::int64_t BytesLeft(std::FILE* stream) {
   return end - here;
 }
 
+// Exact copies and fills: short tokens are most tokens of a dithered picture,
+// and a library call per token would cost more than the bytes it moves. Two
+// overlapping stores cover any length within a size class, and nothing is
+// written outside [destination, destination + count).
+inline void CopyBytes(std::uint8_t* destination, const std::uint8_t* source, std::size_t count) {
+  if (count >= 16) {
+    std::memcpy(destination, source, count);
+  } else if (count >= 8) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, source, 8);
+    std::memcpy(&tail, source + count - 8, 8);
+    std::memcpy(destination, &head, 8);
+    std::memcpy(destination + count - 8, &tail, 8);
+  } else if (count >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, source, 4);
+    std::memcpy(&tail, source + count - 4, 4);
+    std::memcpy(destination, &head, 4);
+    std::memcpy(destination + count - 4, &tail, 4);
+  } else if (count >= 2) {
+    std::uint16_t head, tail;
+    std::memcpy(&head, source, 2);
+    std::memcpy(&tail, source + count - 2, 2);
+    std::memcpy(destination, &head, 2);
+    std::memcpy(destination + count - 2, &tail, 2);
+  } else if (count == 1) {
+    *destination = *source;
+  }
+}
+
+inline void FillBytes(std::uint8_t* destination, std::uint8_t value, std::size_t count) {
+  if (count >= 16) {
+    std::memset(destination, value, count);
+  } else if (count >= 8) {
+    const std::uint64_t v = value * 0x0101010101010101ull;
+    std::memcpy(destination, &v, 8);
+    std::memcpy(destination + count - 8, &v, 8);
+  } else if (count >= 4) {
+    const std::uint32_t v = value * 0x01010101u;
+    std::memcpy(destination, &v, 4);
+    std::memcpy(destination + count - 4, &v, 4);
+  } else if (count >= 2) {
+    const auto v = static_cast<std::uint16_t>(value * 0x0101u);
+    std::memcpy(destination, &v, 2);
+    std::memcpy(destination + count - 2, &v, 2);
+  } else if (count == 1) {
+    *destination = value;
+  }
+}
+
 // The one token loop behind DecodeChecked and CheckTokens. Every token is
 // checked once against what is left of the payload and of the destination,
 // then expanded with one bulk copy or fill.
@@ -41,14 +91,14 @@ DecodeResult Expand(const std::uint8_t* payload, std::size_t size, std::uint8_t*
       const std::size_t count = header - 0x80;
       if (count >= left) return {DecodeStatus::kTruncated, written, q};
       if (count > capacity - written) return {DecodeStatus::kOverrun, written, q};
-      if constexpr (kWrite) std::memcpy(destination + written, payload + q + 1, count);
+      if constexpr (kWrite) CopyBytes(destination + written, payload + q + 1, count);
       written += count;
       q += 1 + count;
     } else {
       if (left < 3) return {DecodeStatus::kTruncated, written, q};
       const std::size_t count = header << 8 | payload[q + 1];
       if (count > capacity - written) return {DecodeStatus::kOverrun, written, q};
-      if constexpr (kWrite) std::memset(destination + written, payload[q + 2], count);
+      if constexpr (kWrite) FillBytes(destination + written, payload[q + 2], count);
       written += count;
       q += 3;
     }
