@@ -7,24 +7,22 @@
 #include "display/sdl_calls.h"
 
 // The nine shapes, embedded from data/cursors/ in table order.
-extern const unsigned char kData_cursor0_crosshair_xpm[];
-extern const std::size_t kData_cursor0_crosshair_xpm_size;
-extern const unsigned char kData_cursor1_hand_xpm[];
-extern const std::size_t kData_cursor1_hand_xpm_size;
-extern const unsigned char kData_cursor2_arrow_xpm[];
-extern const std::size_t kData_cursor2_arrow_xpm_size;
-extern const unsigned char kData_cursor3_wedge_xpm[];
-extern const std::size_t kData_cursor3_wedge_xpm_size;
-extern const unsigned char kData_cursor4_frame_xpm[];
-extern const std::size_t kData_cursor4_frame_xpm_size;
-extern const unsigned char kData_cursor5_scissors_xpm[];
-extern const std::size_t kData_cursor5_scissors_xpm_size;
-extern const unsigned char kData_cursor6_slanted_box_xpm[];
-extern const std::size_t kData_cursor6_slanted_box_xpm_size;
-extern const unsigned char kData_cursor7_magnifier_xpm[];
-extern const std::size_t kData_cursor7_magnifier_xpm_size;
-extern const unsigned char kData_cursor8_cloud_xpm[];
-extern const std::size_t kData_cursor8_cloud_xpm_size;
+#define KIV_CURSOR_FILES(X) \
+  X(cursor0_crosshair)      \
+  X(cursor1_hand)           \
+  X(cursor2_arrow)          \
+  X(cursor3_wedge)          \
+  X(cursor4_frame)          \
+  X(cursor5_scissors)       \
+  X(cursor6_slanted_box)    \
+  X(cursor7_magnifier)      \
+  X(cursor8_cloud)
+
+#define KIV_DECLARE_CURSOR_FILE(stem)              \
+  extern const unsigned char kData_##stem##_xpm[]; \
+  extern const std::size_t kData_##stem##_xpm_size;
+KIV_CURSOR_FILES(KIV_DECLARE_CURSOR_FILE)
+#undef KIV_DECLARE_CURSOR_FILE
 
 namespace kiv {
 namespace {
@@ -34,17 +32,9 @@ struct EmbeddedFile {
   const std::size_t* size;
 };
 
-const EmbeddedFile kShapeFiles[kCursorShapes] = {
-    {kData_cursor0_crosshair_xpm, &kData_cursor0_crosshair_xpm_size},
-    {kData_cursor1_hand_xpm, &kData_cursor1_hand_xpm_size},
-    {kData_cursor2_arrow_xpm, &kData_cursor2_arrow_xpm_size},
-    {kData_cursor3_wedge_xpm, &kData_cursor3_wedge_xpm_size},
-    {kData_cursor4_frame_xpm, &kData_cursor4_frame_xpm_size},
-    {kData_cursor5_scissors_xpm, &kData_cursor5_scissors_xpm_size},
-    {kData_cursor6_slanted_box_xpm, &kData_cursor6_slanted_box_xpm_size},
-    {kData_cursor7_magnifier_xpm, &kData_cursor7_magnifier_xpm_size},
-    {kData_cursor8_cloud_xpm, &kData_cursor8_cloud_xpm_size},
-};
+#define KIV_CURSOR_FILE_ENTRY(stem) {kData_##stem##_xpm, &kData_##stem##_xpm_size},
+const EmbeddedFile kShapeFiles[kCursorShapes] = {KIV_CURSOR_FILES(KIV_CURSOR_FILE_ENTRY)};
+#undef KIV_CURSOR_FILE_ENTRY
 
 // One shape split into its 37 lines; lines missing from the file stay empty.
 struct ShapeText {
@@ -78,6 +68,7 @@ SDL_Cursor* CreateFromImage(const char* const* image, bool inverted) {
 
 CursorBitmaps DecodeCursorImage(const char* const* image, bool inverted) {
   CursorBitmaps bitmaps{};
+  if (image == nullptr) return bitmaps;
   const char black = inverted ? '.' : 'X';
   const char white = inverted ? 'X' : '.';
   for (int row = 0; row < kCursorSize; ++row) {

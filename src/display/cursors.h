@@ -19,7 +19,8 @@ constexpr int kArrowCursor = 2;
 
 // The data and mask bitmaps (32 rows of 4 bytes, leftmost pixel in the top
 // bit) and the hot spot that a text image gives, normal or inverted.
-// `image` holds 37 lines; a null or short line reads as transparent.
+// `image` holds 37 lines; a null or short line reads as transparent (a null
+// image as an empty cursor).
 struct CursorBitmaps {
   std::uint8_t data[128];
   std::uint8_t mask[128];

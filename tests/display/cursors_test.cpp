@@ -109,6 +109,7 @@ TEST(CursorImageTest, OtherCharactersAndShortLinesAreTransparent) {
   const CursorBitmaps noHotSpot = DecodeCursorImage(image, false);
   EXPECT_EQ(noHotSpot.hotX, 0);
   EXPECT_EQ(noHotSpot.hotY, 0);
+  EXPECT_EQ(DecodeCursorImage(nullptr, true).mask[0], 0);
 }
 
 class CursorSelectionTest : public ::testing::Test {
