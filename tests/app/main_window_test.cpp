@@ -84,6 +84,32 @@ TEST_F(MainWindowTest, MainWindowIsCreatedHiddenAndFoundAsAnInstance) {
   DestroyWindow(MainWindow);
 }
 
+TEST_F(MainWindowTest, SecondClassRegistrationShowsItsBox) {
+  ASSERT_EQ(RegisterMainClass(nullptr), 1);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(RegisterMainClass(nullptr), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Serious alert: Failed to register program class\n");
+}
+
+TEST_F(MainWindowTest, ClassRoutesMessagesToWindowProc) {
+  ASSERT_EQ(RegisterMainClass(nullptr), 1);
+  ASSERT_EQ(CreateMainWindow(nullptr, SW_SHOWNORMAL), 1);
+  AppActive = 0;
+  SendMessageA(MainWindow, WM_ACTIVATEAPP, 1, 0);
+  EXPECT_EQ(AppActive, 1);
+  // A posted close (what SIGTERM sends) ends in WM_QUIT through the loop.
+  ASSERT_NE(PostMessageA(MainWindow, WM_CLOSE, 0, 0), 0);
+  MSG msg = {};
+  int dispatched = 0;
+  while (GetMessageA(&msg, nullptr, 0, 0) != 0 && dispatched < 10) {
+    DispatchMessageA(&msg);
+    ++dispatched;
+  }
+  EXPECT_EQ(msg.message, WM_QUIT);
+  EXPECT_EQ(msg.wParam, 0u);
+  EXPECT_EQ(FindWindowA("MyClass", "KIV Player"), nullptr);
+}
+
 TEST_F(MainWindowTest, WindowCreationFailureShowsItsBox) {
   // No class registered: the window cannot be created.
   ::testing::internal::CaptureStderr();
