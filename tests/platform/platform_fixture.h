@@ -1,0 +1,53 @@
+// A clean platform layer for each test, and a window procedure that records
+// what it is sent.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/win32.h"
+
+namespace platform_test {
+
+struct Received {
+  HWND window;
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+
+// Filled by RecordingProc; WM_CREATE answers with createResult.
+inline std::vector<Received> received;
+inline LRESULT createResult = 0;
+
+inline LRESULT RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  received.push_back(Received{window, message, wParam, lParam});
+  if (message == WM_CREATE) return createResult;
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+class PlatformTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::ResetForTests();
+    received.clear();
+    createResult = 0;
+  }
+  void TearDown() override { platform::ResetForTests(); }
+
+  static ATOM Register(const char* name, WNDPROC procedure = RecordingProc) {
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof(WNDCLASSEXA);
+    windowClass.lpfnWndProc = procedure;
+    windowClass.lpszClassName = name;
+    return RegisterClassExA(&windowClass);
+  }
+
+  static HWND Create(const char* className, const char* title, DWORD style = WS_POPUP) {
+    return CreateWindowExA(0, className, title, style, 0, 0, 320, 240, nullptr, nullptr, nullptr, nullptr);
+  }
+};
+
+}  // namespace platform_test
