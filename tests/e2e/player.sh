@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# Playback under Xvfb with real keystrokes: the window shows exactly the
+# screens that `kivtool render` computes offscreen, Esc pauses, the arrows
+# step, 4 resumes, L hides the background, Esc and F12 end with status 0,
+# and a file that loads badly ends with status 255 and the message.
+source "$(dirname "$0")/lib.sh"
+
+MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
+[ -x "$MAKEDEMO" ] || fail "makedemo not built: $MAKEDEMO"
+
+W=320
+H=240
+FRAMES=20
+ANIM="$E2E_TMP/moving.kiv"
+"$MAKEDEMO" --width $W --height $H --frames $FRAMES --fps 25 "$ANIM" || fail "makedemo failed"
+
+# The screens offscreen: every frame while playing and while paused.
+"$KIVTOOL" render "$ANIM" -o "$E2E_TMP/play%02d.png" || fail "render (playing) failed"
+"$KIVTOOL" render "$ANIM" -o "$E2E_TMP/pause%02d.png" --paused || fail "render (paused) failed"
+
+# rgb FILE: the raw 8-bit RGB bytes of a picture, through its palette.
+rgb() {
+  /usr/bin/convert "$1" -depth 8 rgb:"$1.rgb"
+  echo "$1.rgb"
+}
+
+shot() {
+  import -window "$WINDOW" -depth 8 png:"$E2E_TMP/$1.png"
+  rgb "$E2E_TMP/$1.png"
+}
+
+# match SHOT KIND: the frame number whose rendered screen equals the shot, or -1.
+match() {
+  local raw=$1 kind=$2 f name
+  for f in $(seq 0 $((FRAMES - 1))); do
+    name=$(printf '%s/%s%02d.png' "$E2E_TMP" "$kind" "$f")
+    if cmp -s "$raw" "$(rgb "$name")"; then
+      echo "$f"
+      return 0
+    fi
+  done
+  echo -1
+}
+
+# pixel SHOT X Y: "r,g,b" of one pixel.
+pixel() {
+  /usr/bin/convert "${1%.rgb}" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
+}
+
+# The player reads key flags once per tick, and a press and release that
+# arrive in one batch of events would cancel out: hold each key for 80 ms
+# (well below the 250 ms before the keyboard repeats).
+press() {
+  xdotool keydown "$1" sleep 0.08 keyup "$1"
+}
+
+key() {
+  xdotool windowfocus --sync "$WINDOW"
+  press "$1"
+  sleep 0.3
+}
+
+# ended PID SECONDS: waits in this shell (the process's parent, so the status
+# is known even when it ends while we poll) and sets STATUS.
+ended() {
+  local pid=$1 limit=$2 i
+  for i in $(seq 1 $((limit * 10))); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$pid" 2>/dev/null && return 1
+  STATUS=0
+  wait "$pid" || STATUS=$?
+}
+
+start_player() {
+  "$KIVPLAY" "$ANIM" >"$E2E_TMP/out.txt" 2>"$E2E_TMP/err.txt" &
+  PLAYER=$!
+  E2E_PIDS+=($PLAYER)
+  if ! WINDOW=$(wait_for_window " - KIV Player 3.1$" 10); then
+    kill -0 $PLAYER 2>/dev/null || fail "no player window: kivplay ended at once (another instance running?)"
+    fail "no player window"
+  fi
+  sleep 0.5
+}
+
+start_xvfb
+
+# --- Playing, pausing, stepping, the layer, resuming, Esc twice ----------------
+start_player
+[ "$(xwininfo -id "$WINDOW" | awk '/Width:/ {print $2}')" = $((W + 80)) ] || fail "window width"
+[ "$(xwininfo -id "$WINDOW" | awk '/Height:/ {print $2}')" = $((H + 24)) ] || fail "window height"
+
+first=$(match "$(shot playing1)" play)
+sleep 0.3
+second=$(match "$(shot playing2)" play)
+[ "$first" -ge 0 ] || fail "playing screen matches no rendered frame"
+[ "$second" -ge 0 ] || fail "second playing screen matches no rendered frame"
+[ "$first" != "$second" ] || fail "playback does not advance ($first)"
+
+key Escape
+a=$(shot paused1)
+sleep 0.3
+b=$(shot paused2)
+cmp -s "$a" "$b" || fail "paused screens 300 ms apart differ"
+current=$(match "$a" pause)
+[ "$current" -ge 0 ] || fail "paused screen matches no rendered paused frame"
+
+key Right
+next=$(((current + 1) % FRAMES))
+[ "$(match "$(shot right)" pause)" = "$next" ] || fail "Right did not show frame $next"
+key Left
+got=$(match "$(shot left)" pause)
+[ "$got" = "$current" ] || fail "Left did not show frame $current (shows $got)"
+
+# The top-right frame pixel is transparent in every frame of the generated
+# animation: the background shows there until L hides it.
+corner_x=$((40 + W - 2))
+before=$(pixel "$(shot layer_on)" $corner_x 13)
+[ "$before" != "255,255,255" ] || fail "background not shown ($before)"
+key l
+after=$(pixel "$(shot layer_off)" $corner_x 13)
+[ "$after" = "255,255,255" ] || fail "L did not hide the background ($after)"
+key l
+[ "$(match "$(shot layer_again)" pause)" = "$current" ] || fail "a second L did not bring the background back"
+
+key 4
+r1=$(match "$(shot resumed1)" play)
+sleep 0.3
+r2=$(match "$(shot resumed2)" play)
+[ "$r1" -ge 0 ] && [ "$r1" != "$r2" ] || fail "4 did not resume playback ($r1, $r2)"
+
+key Escape
+press Escape
+ended $PLAYER 10 || fail "Esc while paused did not end the player"
+[ "$STATUS" = 0 ] || fail "Esc while paused: exit status $STATUS"
+
+# --- F12 while playing -----------------------------------------------------------
+start_player
+xdotool windowfocus --sync "$WINDOW"
+press F12
+ended $PLAYER 10 || fail "F12 did not end the player"
+[ "$STATUS" = 0 ] || fail "F12: exit status $STATUS"
+
+# --- Files that load badly ---------------------------------------------------------
+# Cut inside the frame chunks: the header is sound, the load fails.
+size=$(stat -c %s "$ANIM")
+head -c $((size - 100)) "$ANIM" >"$E2E_TMP/cut.kiv"
+printf 'KIVA this is not an animation' >"$E2E_TMP/junk.kiv"
+for bad in cut junk; do
+  "$KIVPLAY" "$E2E_TMP/$bad.kiv" >"$E2E_TMP/$bad.out" 2>"$E2E_TMP/$bad.err" &
+  pid=$!
+  E2E_PIDS+=($pid)
+  ended $pid 15 || fail "$bad file: the player did not end"
+  [ "$STATUS" = 255 ] || fail "$bad file: exit status $STATUS, expected 255"
+  grep -q "Unable to load KIV file or corrupt KIV file" "$E2E_TMP/$bad.err" \
+    || fail "$bad file: no message ($(cat "$E2E_TMP/$bad.err"))"
+done
+
+echo "player: ok"
