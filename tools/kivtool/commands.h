@@ -13,6 +13,7 @@ int RunInfo(int argc, char** argv);
 int RunCheck(int argc, char** argv);
 int RunExport(int argc, char** argv);
 int RunCreate(int argc, char** argv);
+int RunRender(int argc, char** argv);
 
 // Prints "kivtool: <message>" and the help hint to stderr; returns kExitUsage.
 int UsageError(const char* message);

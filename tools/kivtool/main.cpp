@@ -26,6 +26,7 @@ const Command kCommands[] = {
      "                              build a file (version 949 unless given; 909 to 939 need\n"
      "                              720x576 frames); palette PNGs keep their indices, others\n"
      "                              take the nearest screen-palette colour"},
+    {"render", RunRender, "render FILE -o PATTERN [--frames A-B] [--paused]\n                              write the screens the player shows (frame, background, text)\n                              as palette PNGs, computed offscreen with a simulated clock"},
 };
 
 void PrintHelp() {
