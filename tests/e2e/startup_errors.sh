@@ -4,29 +4,7 @@
 source "$(dirname "$0")/lib.sh"
 start_xvfb
 
-# make_kiv PATH WIDTH HEIGHT FRAMES RATE [header-only]: a version 949 file
-# whose frames are single runs.
-make_kiv() {
-  python3 - "$@" <<'PY'
-import struct, sys
-path, w, h, n, rate = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), float(sys.argv[5])
-def run(count, value):
-    out = bytearray()
-    while count > 0:
-        c = min(count, 32760)
-        out += bytes([c >> 8, c & 0xFF, value])
-        count -= c
-    return bytes(out)
-def chunk(payload):
-    return b"FRME" + struct.pack("<I", len(payload)) + payload
-data = b"KIVA" + bytes(4) + struct.pack("<ifIIIIii", 949, rate, 0, n - 1, 0, n - 1, w, h) + bytes(6480)
-if len(sys.argv) < 7:
-    data += chunk(run(w * h, 200)) + bytes(4 * n)
-    for i in range(n):
-        data += chunk(run(w * h, 64 + i % 63))
-open(path, "wb").write(data)
-PY
-}
+make_kiv() { python3 "$(dirname "$0")/startup_make_kiv.py" "$@"; }
 
 # expect_refusal NAME EXPECTED-STDERR-LINE ARGS...
 expect_refusal() {
@@ -62,7 +40,7 @@ expect_refusal long "Error: The path of the KIV animation is too long (more than
 
 # The header passes but the animation cannot be loaded: reported after the
 # normal teardown instead of a silent success.
-make_kiv "$E2E_TMP/header-only.kiv" 720 576 10 25 header-only
+make_kiv "$E2E_TMP/header-only.kiv" 720 576 10 25 --header-only
 expect_refusal header "Fatal error: Unable to load KIV file or corrupt KIV file" "$E2E_TMP/header-only.kiv"
 grep -qx 'hw_available = [0-9]*' "$E2E_TMP/header.out" || fail "header: the video mode was never set"
 

@@ -5,26 +5,7 @@
 source "$(dirname "$0")/lib.sh"
 start_xvfb
 
-make_kiv() {
-  python3 - "$@" <<'PY'
-import struct, sys
-path, w, h, n, rate = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), float(sys.argv[5])
-def run(count, value):
-    out = bytearray()
-    while count > 0:
-        c = min(count, 32760)
-        out += bytes([c >> 8, c & 0xFF, value])
-        count -= c
-    return bytes(out)
-def chunk(payload):
-    return b"FRME" + struct.pack("<I", len(payload)) + payload
-data = b"KIVA" + bytes(4) + struct.pack("<ifIIIIii", 949, rate, 0, n - 1, 0, n - 1, w, h) + bytes(6480)
-data += chunk(run(w * h, 200)) + bytes(4 * n)
-for i in range(n):
-    data += chunk(run(w * h, 64 + i % 63))
-open(path, "wb").write(data)
-PY
-}
+make_kiv() { python3 "$(dirname "$0")/startup_make_kiv.py" "$@"; }
 
 anim="$E2E_TMP/my anim.kiv"
 make_kiv "$anim" 720 576 20 25
