@@ -341,3 +341,21 @@ TEST_F(PlayerTest, LongRunShowsTheExpectedNumberOfFrames) {
 
 }  // namespace
 }  // namespace kiv
+
+namespace kiv {
+namespace {
+
+TEST_F(PlayerTest, DecodingStopsAtTheFrameSize) {
+  StartPlaying(FileSpec{.width = 16, .height = 8, .frameRate = 25.0f, .frameCount = 2});
+  // A chunk that expands past the 16 x 8 picture must not write beyond it.
+  std::vector<std::uint8_t> tooBig(16 * 8 + 64);
+  for (std::size_t i = 0; i < tooBig.size(); ++i) tooBig[i] = static_cast<std::uint8_t>(200 + i % 2);
+  ASSERT_TRUE(player_->Frames[1]->Encode(tooBig.data(), static_cast<std::int32_t>(tooBig.size())));
+  std::memset(player_->FrameBuffer, 0x11, 16 * 8 + 64);
+  TicksToNextFlip();  // shows frame 0, decodes frame 1
+  EXPECT_EQ(player_->FrameBuffer[0], 200);  // the tokens that fit are expanded
+  for (int i = 16 * 8; i < 16 * 8 + 64; ++i) ASSERT_EQ(player_->FrameBuffer[i], 0x11) << i;
+}
+
+}  // namespace
+}  // namespace kiv
