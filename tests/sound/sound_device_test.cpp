@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "resources/resource_manager.h"
+#include "sound/direct_sound_mocks.h"
 #include "sound/sound_fixture.h"
 #include "sound/wav_fixture.h"
 
@@ -266,26 +267,8 @@ TEST(SoundDeviceTest, DisabledDeviceHandsOutTheSilentSound) {
 
 // ---- The calls that a load makes, observed on test doubles -----------------
 
-class MockDirectSound : public IDirectSound {
- public:
-  MOCK_METHOD(unsigned long, AddRef, (), (override));
-  MOCK_METHOD(unsigned long, Release, (), (override));
-  MOCK_METHOD(HRESULT, CreateSoundBuffer, (const DSBUFFERDESC*, IDirectSoundBuffer**, void*), (override));
-  MOCK_METHOD(HRESULT, SetCooperativeLevel, (HWND, DWORD), (override));
-};
-
-class MockBuffer : public IDirectSoundBuffer {
- public:
-  MOCK_METHOD(unsigned long, AddRef, (), (override));
-  MOCK_METHOD(unsigned long, Release, (), (override));
-  MOCK_METHOD(HRESULT, GetStatus, (DWORD*), (override));
-  MOCK_METHOD(HRESULT, Lock, (DWORD, DWORD, void**, DWORD*, void**, DWORD*, DWORD), (override));
-  MOCK_METHOD(HRESULT, Play, (DWORD, DWORD, DWORD), (override));
-  MOCK_METHOD(HRESULT, SetCurrentPosition, (DWORD), (override));
-  MOCK_METHOD(HRESULT, SetPan, (LONG), (override));
-  MOCK_METHOD(HRESULT, Stop, (), (override));
-  MOCK_METHOD(HRESULT, Unlock, (void*, DWORD, void*, DWORD), (override));
-};
+using test::MockBuffer;
+using test::MockDirectSound;
 
 class LoadWavCallsTest : public ::testing::Test {
  protected:
@@ -301,6 +284,14 @@ class LoadWavCallsTest : public ::testing::Test {
     test::WriteBytes(path_, BuildRiff("WAVE", {Chunk{"fmt ", format}, Chunk{"data", samples_}}));
   }
   void TearDown() override { EXPECT_EQ(files_.opened, files_.closed); }
+
+  // The whole buffer in one region, handed out over stale memory.
+  void ExpectLockAndUnlock() {
+    EXPECT_CALL(buffer_, Lock(0, 1000, _, _, _, _, 0))
+        .WillOnce(DoAll(SetArgPointee<2>(region_.data()), SetArgPointee<3>(1000), SetArgPointee<4>(nullptr),
+                        SetArgPointee<5>(0), Return(DS_OK)));
+    EXPECT_CALL(buffer_, Unlock(region_.data(), 1000, nullptr, 0)).WillOnce(Return(DS_OK));
+  }
 
   test::TempDir dir_;
   const std::string path_ = dir_.Path("calls.wav");
@@ -323,10 +314,7 @@ TEST_F(LoadWavCallsTest, DescribesTheBufferAndFillsItThroughOneLock) {
         *buffer = &buffer_;
         return DS_OK;
       });
-  EXPECT_CALL(buffer_, Lock(0, 1000, _, _, _, _, 0))
-      .WillOnce(DoAll(SetArgPointee<2>(region_.data()), SetArgPointee<3>(1000), SetArgPointee<4>(nullptr),
-                      SetArgPointee<5>(0), Return(DS_OK)));
-  EXPECT_CALL(buffer_, Unlock(region_.data(), 1000, nullptr, 0)).WillOnce(Return(DS_OK));
+  ExpectLockAndUnlock();
 
   SoundPtr sound(device_.LoadWav(path_.c_str()));
   ASSERT_NE(sound, nullptr);
@@ -356,10 +344,7 @@ TEST_F(LoadWavCallsTest, ShortReadIsPaddedWithSilence) {
   files_.readLimit = 600;
   EXPECT_CALL(directSound_, CreateSoundBuffer(_, _, nullptr))
       .WillOnce(DoAll(SetArgPointee<1>(&buffer_), Return(DS_OK)));
-  EXPECT_CALL(buffer_, Lock(0, 1000, _, _, _, _, 0))
-      .WillOnce(DoAll(SetArgPointee<2>(region_.data()), SetArgPointee<3>(1000), SetArgPointee<4>(nullptr),
-                      SetArgPointee<5>(0), Return(DS_OK)));
-  EXPECT_CALL(buffer_, Unlock(region_.data(), 1000, nullptr, 0)).WillOnce(Return(DS_OK));
+  ExpectLockAndUnlock();
   SoundPtr sound(device_.LoadWav(path_.c_str()));
   ASSERT_NE(sound, nullptr);
   EXPECT_TRUE(std::equal(samples_.begin(), samples_.begin() + 600, region_.begin()));

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "sound/direct_sound_mocks.h"
+
 namespace kiv {
 namespace {
 
@@ -10,18 +12,7 @@ using ::testing::InSequence;
 using ::testing::Return;
 using ::testing::StrictMock;
 
-class MockBuffer : public IDirectSoundBuffer {
- public:
-  MOCK_METHOD(unsigned long, AddRef, (), (override));
-  MOCK_METHOD(unsigned long, Release, (), (override));
-  MOCK_METHOD(HRESULT, GetStatus, (DWORD*), (override));
-  MOCK_METHOD(HRESULT, Lock, (DWORD, DWORD, void**, DWORD*, void**, DWORD*, DWORD), (override));
-  MOCK_METHOD(HRESULT, Play, (DWORD, DWORD, DWORD), (override));
-  MOCK_METHOD(HRESULT, SetCurrentPosition, (DWORD), (override));
-  MOCK_METHOD(HRESULT, SetPan, (LONG), (override));
-  MOCK_METHOD(HRESULT, Stop, (), (override));
-  MOCK_METHOD(HRESULT, Unlock, (void*, DWORD, void*, DWORD), (override));
-};
+using test::MockBuffer;
 
 // The Sound only tests its device for null; it never calls it.
 IDirectSound* SomeDevice() {
