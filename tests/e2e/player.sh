@@ -48,10 +48,10 @@ pixel() {
 }
 
 # The player reads key flags once per tick, and a press and release that
-# arrive in one batch of events would cancel out: hold each key for 80 ms
+# arrive in one batch of events would cancel out: hold each key for 120 ms
 # (well below the 250 ms before the keyboard repeats).
 press() {
-  xdotool keydown "$1" sleep 0.08 keyup "$1"
+  xdotool keydown "$1" sleep 0.12 keyup "$1"
 }
 
 key() {
