@@ -16,7 +16,11 @@ struct Event {
 };
 
 // Connects the keyboard to the message queue once SDL video is up: installs
-// the SDL event filter that turns key events into WM_KEYDOWN/WM_KEYUP.
+// the SDL event filter that turns key events into WM_KEYDOWN/WM_KEYUP (to the
+// focus window, else the first window, else the thread) and lets every event
+// through. When the SDL window gains or loses the input focus, each top-level
+// window also gets WM_ACTIVATEAPP (TRUE or FALSE). Call after SDL_Init, which
+// resets the filter. PeekMessageA/GetMessageA pump SDL while video is up.
 void AttachSdlInput();
 // Removes the filter; call before SDL_Quit.
 void DetachSdlInput();
@@ -26,7 +30,8 @@ void PumpEvents();
 bool PollEvent(Event* event);
 void Delay(std::uint32_t milliseconds);
 
-// SIGINT and SIGTERM post WM_CLOSE to this window (null: no window).
+// SIGINT and SIGTERM post WM_CLOSE to this window, through the message
+// functions; null gives the signals back their usual effect.
 void SetSignalWindow(HWND window);
 
 // Test seams. Each setter returns the previous value; null restores the default.
@@ -35,7 +40,9 @@ TimeSource SetTimeSource(TimeSource source);
 using VersionSource = BOOL (*)(OSVERSIONINFOA* info);
 VersionSource SetVersionSource(VersionSource source);
 
-// Forgets every window, class, queued message and hook (tests only).
+// Forgets every window, class, queued message and hook (tests only). Windows
+// created afterwards are published in a scope private to this process and
+// the children it forks, so that tests never meet a running player.
 void ResetForTests();
 
 }  // namespace platform
