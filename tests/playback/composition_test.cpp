@@ -149,34 +149,6 @@ TEST_F(CompositionTest, FrameLargerThanTheScreenIsClipped) {
   }
 }
 
-TEST_F(CompositionTest, RowCopiersStepOverTheSkips) {
-  for (std::int32_t width = 1; width <= 9; ++width) {
-    const std::int32_t rows = 3, sourceSkip = 2, destinationSkip = 5;
-    std::vector<std::uint8_t> source((width + sourceSkip) * rows);
-    for (std::size_t i = 0; i < source.size(); ++i) {
-      source[i] = static_cast<std::uint8_t>(i % 3 == 0 ? 127 : i);
-    }
-    std::vector<std::uint8_t> plain((width + destinationSkip) * rows, 0xEE);
-    std::vector<std::uint8_t> keyed = plain;
-    CopyRows(source.data(), plain.data(), rows, width, sourceSkip, destinationSkip);
-    CopyRowsKeyed(source.data(), keyed.data(), rows, width, sourceSkip, destinationSkip);
-    for (std::int32_t r = 0; r < rows; ++r) {
-      for (std::int32_t c = 0; c < width + destinationSkip; ++c) {
-        const std::uint8_t got = plain[r * (width + destinationSkip) + c];
-        const std::uint8_t gotKeyed = keyed[r * (width + destinationSkip) + c];
-        if (c < width) {
-          const std::uint8_t s = source[r * (width + sourceSkip) + c];
-          EXPECT_EQ(got, s) << width;
-          EXPECT_EQ(gotKeyed, s == 127 ? 0xEE : s) << width;
-        } else {
-          EXPECT_EQ(got, 0xEE) << width;
-          EXPECT_EQ(gotKeyed, 0xEE) << width;
-        }
-      }
-    }
-  }
-}
-
 TEST(ScreenPaletteTest, RampsAndUntouchedFontColours) {
   std::uint8_t palette[768];
   for (int i = 0; i < 768; ++i) {
