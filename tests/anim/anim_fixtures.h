@@ -34,7 +34,7 @@ struct OwnedTables {
   std::vector<std::int32_t> repeatFlags = std::vector<std::int32_t>(kMaxFrames, 0);
   FrameChunk* backgroundChunk = nullptr;
   std::unique_ptr<std::uint8_t[]> backgroundBuffer{new std::uint8_t[kBackgroundBufferSize]()};
-  std::unique_ptr<std::uint8_t[]> legacyScratch{new std::uint8_t[kLegacyScratchSize]()};
+  std::unique_ptr<std::uint8_t[]> legacyScratch{new std::uint8_t[kLegacyScratchSize]};
 
   AnimationTables View() {
     return {&frameRate,          &firstFrame,      &lastFrame,
