@@ -74,13 +74,6 @@ std::string Escape(const std::string& text) {
   return result;
 }
 
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
-           return lower(static_cast<unsigned char>(x)) == lower(static_cast<unsigned char>(y));
-         });
-}
-
 std::uint64_t Fnv1a(const std::string& text) {
   std::uint64_t hash = 14695981039346656037ull;
   for (const char c : text) {
@@ -253,8 +246,8 @@ HWND FindRemoteWindow(const char* className, const char* title) {
     std::string reply;
     if (!Exchange(name, kRequestText, 0, &reply)) return nullptr;
     const std::size_t split = reply.find('\0');
-    if (split == std::string::npos || !SameTextIgnoringCase(reply.substr(0, split), className) ||
-        !SameTextIgnoringCase(reply.substr(split + 1), title)) {
+    if (split == std::string::npos || !EqualsIgnoringCase(reply.substr(0, split), className) ||
+        !EqualsIgnoringCase(reply.substr(split + 1), title)) {
       return nullptr;
     }
   } else {

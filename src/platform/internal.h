@@ -24,6 +24,9 @@ HWND MakeHandle(HandleKind kind, std::uint64_t payload);
 HandleKind KindOf(HWND window);
 std::uint64_t PayloadOf(HWND window);
 
+// Class names and titles match without regard to ASCII case.
+bool EqualsIgnoringCase(const std::string& a, const std::string& b);
+
 // ---- Message queue -----------------------------------------------------------
 // Work that every message function does first: posts WM_CLOSE for caught
 // signals, serves requests from other processes, pumps SDL (which runs the

@@ -4,6 +4,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,6 +67,13 @@ HandleKind KindOf(HWND window) {
 }
 
 std::uint64_t PayloadOf(HWND window) { return reinterpret_cast<std::uintptr_t>(window) >> 2; }
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  const auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&lower](char x, char y) {
+           return lower(static_cast<unsigned char>(x)) == lower(static_cast<unsigned char>(y));
+         });
+}
 
 }  // namespace platform::detail
 

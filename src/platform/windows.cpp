@@ -43,13 +43,7 @@ constexpr UINT kWndClassExSize32 = 48;
 constexpr ATOM kFirstClassAtom = 0xC000;
 
 bool SameTextIgnoringCase(const std::string& a, const char* b) {
-  const std::size_t length = std::strlen(b);
-  if (a.size() != length) return false;
-  for (std::size_t i = 0; i < length; ++i) {
-    const auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
-    if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
+  return platform::detail::EqualsIgnoringCase(a, b);
 }
 
 // A class name may also be an atom in the low word of the pointer.

@@ -48,16 +48,28 @@ auto WithDisplay(Use use) {
   return use(connection.get());
 }
 
-bool HasProperty(Display* display, Window window, Atom property) {
+// One window property, read whole up to `maxLongs` 32-bit units.
+struct Property {
   Atom type = None;
   int format = 0;
   unsigned long count = 0;
-  unsigned long after = 0;
   unsigned char* data = nullptr;
-  const int status = XGetWindowProperty(display, window, property, 0, 0, False, AnyPropertyType, &type,
-                                        &format, &count, &after, &data);
-  if (data != nullptr) XFree(data);
-  return status == Success && type != None;
+  Property() = default;
+  Property(const Property&) = delete;
+  Property& operator=(const Property&) = delete;
+  ~Property() {
+    if (data != nullptr) XFree(data);
+  }
+  bool Read(Display* display, Window window, Atom property, Atom wanted, long maxLongs) {
+    unsigned long after = 0;
+    return XGetWindowProperty(display, window, property, 0, maxLongs, False, wanted, &type, &format, &count,
+                              &after, &data) == Success;
+  }
+};
+
+bool HasProperty(Display* display, Window window, Atom property) {
+  Property value;
+  return value.Read(display, window, property, AnyPropertyType, 0) && value.type != None;
 }
 
 // The client window inside a top-level window: the first one, depth first,
@@ -83,20 +95,13 @@ Window FindClient(Display* display, Window window, Atom wmState, int depth) {
 bool ReadUtf8Name(Display* display, Window window, std::string* title) {
   const Atom netWmName = XInternAtom(display, "_NET_WM_NAME", False);
   const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char* data = nullptr;
   constexpr long kMaxLongs = 1024;  // titles longer than 4 KiB are cut
-  if (XGetWindowProperty(display, window, netWmName, 0, kMaxLongs, False, utf8, &type, &format, &count,
-                         &after, &data) != Success) {
-    return false;
-  }
-  const bool ok = data != nullptr && type == utf8 && format == 8;
-  if (ok) title->assign(reinterpret_cast<const char*>(data), strnlen(reinterpret_cast<const char*>(data), count));
-  if (data != nullptr) XFree(data);
-  return ok;
+  Property name;
+  if (!name.Read(display, window, netWmName, utf8, kMaxLongs)) return false;
+  if (name.data == nullptr || name.type != utf8 || name.format != 8) return false;
+  const auto* text = reinterpret_cast<const char*>(name.data);
+  title->assign(text, strnlen(text, name.count));
+  return true;
 }
 
 bool ReadWmName(Display* display, Window window, std::string* title) {
@@ -195,21 +200,11 @@ bool X11WindowIconic(unsigned long window) {
   return WithDisplay([window](Display* display) {
     if (display == nullptr) return false;
     const Atom wmState = XInternAtom(display, "WM_STATE", False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display, window, wmState, 0, 2, False, wmState, &type, &format, &count, &after,
-                           &data) != Success) {
-      return false;
-    }
-    bool iconic = false;
-    if (data != nullptr && format == 32 && count >= 1) {
-      iconic = reinterpret_cast<const long*>(data)[0] == IconicState;
-    }
-    if (data != nullptr) XFree(data);
-    return iconic;
+    Property state;
+    if (!state.Read(display, window, wmState, wmState, 2)) return false;
+    // Format-32 properties come as longs in Xlib.
+    return state.data != nullptr && state.format == 32 && state.count >= 1 &&
+           reinterpret_cast<const long*>(state.data)[0] == IconicState;
   });
 }
 
