@@ -242,18 +242,15 @@ void MixCallback(void* userdata, Uint8* stream, int length) {
   // Silence first, so that nothing stale reaches the device.
   std::memset(stream, 0, static_cast<std::size_t>(length));
   auto* core = static_cast<MixerCore*>(userdata);
+  if (core->buffers.empty()) return;
   const int frameCount = length / (kDeviceChannels * 2);
   auto& mix = core->accumulator;
   if (mix.size() < static_cast<std::size_t>(frameCount) * kDeviceChannels) {
     mix.resize(static_cast<std::size_t>(frameCount) * kDeviceChannels);
   }
   std::fill(mix.begin(), mix.begin() + frameCount * kDeviceChannels, 0);
-  bool any = false;
-  for (SoundBuffer* buffer : core->buffers) {
-    buffer->MixInto(mix.data(), frameCount);
-    any = true;
-  }
-  if (!any) return;
+  for (SoundBuffer* buffer : core->buffers) buffer->MixInto(mix.data(), frameCount);
+  // Sounds that add up past the 16-bit range saturate.
   auto* out = reinterpret_cast<std::int16_t*>(stream);
   for (int i = 0; i < frameCount * kDeviceChannels; ++i) {
     out[i] = static_cast<std::int16_t>(std::clamp(mix[i], -32768, 32767));
