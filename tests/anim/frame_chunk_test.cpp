@@ -105,6 +105,27 @@ TEST(FrameChunkDecode, LeavesBytesBeyondTheOutputAlone) {
   EXPECT_TRUE(empty.Decode(out.data(), out.size()));
 }
 
+TEST(FrameChunkDecode, EveryTokenLengthWritesExactlyItsBytes) {
+  // The short-token copies use overlapping word stores; none may touch a
+  // byte outside its token, before or after.
+  for (std::size_t count = 0; count <= 127; ++count) {
+    Bytes literal{static_cast<std::uint8_t>(0x80 + count)};
+    for (std::size_t i = 0; i < count; ++i) literal.push_back(static_cast<std::uint8_t>(i + 1));
+    for (const Bytes& payload : {literal, Bytes{0x00, static_cast<std::uint8_t>(count), 0x5A}}) {
+      Bytes stream{0x81, 0x11};  // one byte before the token under test
+      stream.insert(stream.end(), payload.begin(), payload.end());
+      auto chunk = ChunkOf(stream);
+      Bytes out(1 + count + 20, 0xEE);
+      ASSERT_TRUE(chunk->Decode(out.data(), out.size()));
+      EXPECT_EQ(out[0], 0x11);
+      for (std::size_t i = 0; i < count; ++i) {
+        ASSERT_EQ(out[1 + i], payload[0] >= 0x80 ? i + 1 : 0x5A) << count;
+      }
+      for (std::size_t i = 1 + count; i < out.size(); ++i) ASSERT_EQ(out[i], 0xEE) << count;
+    }
+  }
+}
+
 TEST(FrameChunkDecode, StopsAtTheDestinationEnd) {
   DecodeResult result{};
   // The second run would pass the 6-byte destination: nothing of it is written.
