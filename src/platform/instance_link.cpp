@@ -1,5 +1,6 @@
 // Top-level windows seen from other processes. Each one listens on an
-// abstract Unix socket named from the user, its class and its title (the name
+// abstract Unix socket named from the user, the X display, its class and its
+// title (the name
 // vanishes with the process: no stale files after a crash). FindWindowA in
 // another process connects to that name; IsIconic, ShowWindow and
 // SetForegroundWindow on the handle it returns are one-letter requests that
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -193,9 +195,25 @@ void AcceptFrom(const Listener& listener) {
 
 namespace platform::detail {
 
+// The X display the process shows on, without its screen number (":1.0"
+// and ":1" are one display); empty without a display.
+static std::string DisplayName() {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr) return "";
+  std::string name = display;
+  const std::size_t colon = name.rfind(':');
+  const std::size_t dot = name.find('.', colon == std::string::npos ? 0 : colon);
+  if (colon != std::string::npos && dot != std::string::npos) name.resize(dot);
+  return name;
+}
+
 std::string InstanceSocketName(const std::string& className, const std::string& title) {
+  // Windows are found on the same display only, as a desktop's windows are:
+  // a player on another X server (another session, a test's Xvfb) is not
+  // this display's instance.
   std::string prefix = "kivplay-" + std::to_string(geteuid());
   if (!scope.empty()) prefix += "." + Escape(scope);
+  prefix += "@" + Escape(DisplayName());
   std::string name = prefix + "-" + Escape(className) + "-" + Escape(title);
   constexpr std::size_t kMaxName = sizeof(sockaddr_un::sun_path) - 1;
   if (name.size() <= kMaxName) return name;

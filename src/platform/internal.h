@@ -56,8 +56,9 @@ bool OwnWindowText(HWND window, std::string* className, std::string* title);
 void ResetWindows();
 
 // ---- Windows of other processes (instance link) ------------------------------
-// Publishes a top-level window under its per-user socket name; false when the
-// name is taken (another process's window of the same class and title).
+// Publishes a top-level window under its socket name (user, X display, class
+// and title); false when the name is taken (another process's window of the
+// same class and title on the same display).
 bool PublishWindow(HWND window, const std::string& className, const std::string& title);
 void UnpublishWindow(HWND window);
 // A handle for another process's window of this class and title, or null.

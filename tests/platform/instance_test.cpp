@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <string>
 
 #include "platform/internal.h"
@@ -119,10 +120,29 @@ TEST_F(InstanceTest, LongNamesAreHashedAndChecked) {
   const pid_t owner = StartOwner("MyClass", title);
   ASSERT_GT(owner, 0);
   const HWND remote = FindWindowA("MyClass", title.c_str());
+  EXPECT_EQ(FindWindowA("MyClass", (title + "x").c_str()), nullptr);
   ASSERT_NE(remote, nullptr);
   char text[400];
   EXPECT_EQ(GetWindowTextA(remote, text, sizeof(text)), 300);
   Stop(owner);
+}
+
+TEST_F(InstanceTest, WindowsAreFoundOnTheirOwnDisplayOnly) {
+  const char* saved = std::getenv("DISPLAY");
+  const std::string display = saved != nullptr ? saved : "";
+  setenv("DISPLAY", ":7", 1);
+  const pid_t owner = StartOwner("MyClass", "KIV Player");
+  ASSERT_GT(owner, 0);
+  setenv("DISPLAY", ":7.0", 1);  // the same display, another screen
+  EXPECT_NE(FindWindowA("MyClass", "KIV Player"), nullptr);
+  setenv("DISPLAY", ":8", 1);
+  EXPECT_EQ(FindWindowA("MyClass", "KIV Player"), nullptr);
+  Stop(owner);
+  if (saved != nullptr) {
+    setenv("DISPLAY", display.c_str(), 1);
+  } else {
+    unsetenv("DISPLAY");
+  }
 }
 
 }  // namespace
