@@ -8,12 +8,17 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "anim/animation_file.h"
 
 namespace kiv::testing {
 
+// Named after the running test, so that tests run in parallel never share a file.
 inline std::string ScratchPath(const std::string& name) {
-  return std::string(KIV_BINARY_DIR) + "/anim_test_" + name;
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string owner = test != nullptr ? std::string(test->test_suite_name()) + "." + test->name() : "none";
+  return std::string(KIV_BINARY_DIR) + "/anim_test_" + owner + "_" + name;
 }
 
 inline std::string WriteScratch(const std::string& name, const std::vector<std::uint8_t>& bytes) {
