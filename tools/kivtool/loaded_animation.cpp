@@ -40,6 +40,13 @@ bool LoadedAnimation::Load(const char* path) {
     error_ = {0, "file", std::strerror(errno)};
     return false;
   }
+  // A path that opens but cannot be read (a directory) is an I/O error too.
+  errno = 0;
+  if (std::fgetc(probe) == EOF && std::ferror(probe)) {
+    error_ = {0, "file", std::strerror(errno != 0 ? errno : EIO)};
+    std::fclose(probe);
+    return false;
+  }
   opened_ = true;
   const bool headerOk = kiv::ReadAnimationHeaderStream(probe, &header_, &error_);
   std::fclose(probe);
