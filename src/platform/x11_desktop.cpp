@@ -236,6 +236,11 @@ bool RaiseSdlWindow() {
     event.xclient.data.l[1] = CurrentTime;
     event.xclient.data.l[2] = None;
     XSendEvent(display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  } else {
+    // Without a window manager the foreground window is the one with the
+    // keyboard focus (a window not yet viewable refuses it: ignored).
+    XSync(display, False);
+    XSetInputFocus(display, window, RevertToParent, CurrentTime);
   }
   XFlush(display);
   return true;
