@@ -61,6 +61,8 @@ wait_for_window() {
 }
 
 # wait_exit PID [SECONDS]: waits for a background process and prints its status.
+# Call it in the shell that started the process (redirect its output; never
+# inside $(...), whose subshell cannot reap the process).
 wait_exit() {
   local pid=$1 limit=${2:-10} i
   for i in $(seq 1 $((limit * 10))); do
