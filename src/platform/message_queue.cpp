@@ -111,8 +111,8 @@ void WaitForInputs(int sdlSliceMs) {
   // (the shell polls those itself), so with video up we wait in slices.
   const int timeout = SdlVideoUp() ? sdlSliceMs : -1;
   if (fds.empty() && timeout < 0) {
-    // Nothing could ever arrive: a single thread with an empty queue and no
-    // input source would block for good; sleep in slices instead of spinning.
+    // No input source at all (the signal pipe could not be made): wait in
+    // slices rather than spin.
     poll(nullptr, 0, 100);
     return;
   }
@@ -137,6 +137,8 @@ BOOL GetMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax) {
   if (msg == nullptr || !UsableFilterWindow(window)) return -1;
   constexpr int kSdlSliceMs = 5;
   while (!Retrieve(msg, window, filterMin, filterMax, true)) {
+    // The window waited for may be destroyed by a request or a signal.
+    if (!UsableFilterWindow(window)) return -1;
     platform::detail::WaitForInputs(kSdlSliceMs);
   }
   return msg->message == WM_QUIT ? FALSE : TRUE;
