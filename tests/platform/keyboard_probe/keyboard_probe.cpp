@@ -1,7 +1,7 @@
 // A small program for the end-to-end tests of the platform layer, run under
 // Xvfb. Modes:
-//   keys [CONSUME-SCAN]  an SDL window and a keyboard hook keeping 256 key
-//                        flags; prints every keystroke it retrieves with the
+//   keys [CONSUME-SCAN]  an SDL window and the program's KeyState hook;
+//                        prints every keystroke it retrieves with the
 //                        flag it left, and whether a peek changed any flag.
 //                        A flag given as CONSUME-SCAN (hex) is cleared after
 //                        each print, as a reader that acts on a press does.
@@ -21,21 +21,13 @@
 
 #include "platform/platform.h"
 #include "platform/win32.h"
+#include "shell/key_state.h"
 
 namespace {
 
-std::uint8_t flags[256];
-HHOOK hook = nullptr;
-
-// The program's key-state hook: flags by 7-bit scan code, set on press and
-// auto-repeat, cleared on release; a peek (HC_NOREMOVE) changes nothing.
-LRESULT KeyHook(int code, WPARAM wParam, LPARAM lParam) {
-  if (code < 0) return CallNextHookEx(hook, code, wParam, lParam);
-  if (code != HC_ACTION) return 0;
-  const int scan = static_cast<int>((lParam >> 16) & 0x7F);
-  flags[scan] = (lParam & (LPARAM{1} << 31)) == 0 ? 1 : 0;
-  return 0;
-}
+// The program's own key state: its hook keeps the flags by 7-bit scan code.
+std::uint8_t* const flags = kiv::KeyState::flags;
+constexpr std::size_t kFlagCount = sizeof(kiv::KeyState::flags);
 
 LRESULT ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_DESTROY) {
@@ -75,11 +67,11 @@ bool IsKeystroke(UINT message) { return message == WM_KEYDOWN || message == WM_K
 int RunLoop(int consumeScan) {
   for (;;) {
     MSG msg{};
-    std::uint8_t before[256];
-    std::memcpy(before, flags, sizeof(flags));
+    std::uint8_t before[kFlagCount];
+    std::memcpy(before, flags, kFlagCount);
     if (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
       if (IsKeystroke(msg.message)) {
-        const int changed = std::memcmp(before, flags, sizeof(flags)) != 0 ? 1 : 0;
+        const int changed = std::memcmp(before, flags, kFlagCount) != 0 ? 1 : 0;
         std::printf("peek scan=0x%02x changed=%d\n", static_cast<int>((msg.lParam >> 16) & 0x7F), changed);
       }
       if (GetMessageA(&msg, nullptr, 0, 0) == 0) return static_cast<int>(msg.wParam);
@@ -110,12 +102,11 @@ int RunWindowed(const char* caption, const char* className, int consumeScan) {
   SDL_EnableKeyRepeat(250, 30);
   platform::AttachSdlInput();
   platform::SetSignalWindow(window);
-  hook = SetWindowsHookExA(WH_KEYBOARD, KeyHook, nullptr, GetCurrentThreadId());
-  if (hook == nullptr) return 2;
+  if (kiv::KeyState::Install() == 0) return 2;
   std::printf("ready\n");
   std::fflush(stdout);
   const int status = RunLoop(consumeScan);
-  UnhookWindowsHookEx(hook);
+  kiv::KeyState::Remove();
   platform::SetSignalWindow(nullptr);
   platform::DetachSdlInput();
   SDL_Quit();
