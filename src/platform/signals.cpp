@@ -94,7 +94,11 @@ void DrainSignals() {
 void ResetSignals() {
   RestoreHandlers();
   signalWindow = nullptr;
-  TakeSignals();
+  // A fresh pipe: a forked test child must not share its wake-ups.
+  for (int& fd : pipeFds) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
 }
 
 }  // namespace platform::detail

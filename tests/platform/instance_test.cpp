@@ -44,6 +44,7 @@ class InstanceTest : public PlatformTest {
     platform::detail::ResetWindows();
     platform::detail::ResetInstanceLinks();
     platform::detail::ResetMessageQueue();
+    platform::detail::ResetSignals();
     WNDCLASSEXA windowClass{};
     windowClass.cbSize = sizeof(windowClass);
     windowClass.lpfnWndProc = ChildProc;
