@@ -93,6 +93,23 @@ elif command == 'wide':
     ctype, depth, width, height, palette, rows = read(sys.argv[2])
     assert (ctype, width, height) == (3, 720, 576)
     assert all(rows[y][x] == (x + y) % 256 for y in range(0, 576, 61) for x in range(720))
+elif command == 'mutate':
+    # Damaged copies: random bytes overwritten, inserted or removed.
+    import random
+    original = open(sys.argv[2], 'rb').read()
+    for seed in range(1, int(sys.argv[3]) + 1):
+        rng = random.Random(seed)
+        data = bytearray(original)
+        for _ in range(rng.randint(1, 4)):
+            where = rng.choice([rng.randrange(0, 44), rng.randrange(6520, len(data))])
+            kind = rng.randrange(3)
+            if kind == 0:
+                data[where] = rng.randrange(256)
+            elif kind == 1:
+                data[where:where] = bytes([rng.randrange(256)])
+            else:
+                del data[where]
+        open('mutant_%d.kiv' % seed, 'wb').write(bytes(data))
 elif command == 'corrupt':
     # Replace the last frame's chunk by a run that overruns the 20-byte frame.
     data = bytearray(open(sys.argv[2], 'rb').read())
@@ -140,6 +157,21 @@ for cut in 0 3 11 40 6519 6527 6531 $((size - 1)); do
   set -e
   [ $status -eq 1 ] || fail "truncated at $cut: exit $status"
   [ "$(wc -l < err.txt)" -eq 1 ] || fail "truncated at $cut: $(cat err.txt)"
+done
+
+# Randomly damaged files: a clean verdict every time, one line when refused.
+python3 pngtool.py mutate anim.kiv 200
+for seed in $(seq 1 200); do
+  set +e
+  "$KIVTOOL" check "mutant_$seed.kiv" > out.txt 2> err.txt
+  status=$?
+  set -e
+  case $status in
+    0) [ "$(cat out.txt)" = "mutant_$seed.kiv: ok" ] || fail "mutant $seed: $(cat out.txt)" ;;
+    1) [ "$(wc -l < err.txt)" -eq 1 ] && grep -q "^kivtool: mutant_$seed.kiv: offset 0x[0-9a-f]* ([0-9]*): " err.txt \
+         || fail "mutant $seed: $(cat err.txt)" ;;
+    *) fail "mutant $seed: exit $status: $(cat err.txt)" ;;
+  esac
 done
 
 # Usage and I/O errors exit 2.
