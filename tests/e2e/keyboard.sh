@@ -14,7 +14,8 @@ OUT=$E2E_TMP/keys.txt
 "$PROBE" keys 39 >"$OUT" 2>"$E2E_TMP/probe.err" &
 PROBE_PID=$!
 E2E_PIDS+=("$PROBE_PID")
-id=$(wait_for_window "^keyboard probe$" 10) || fail "probe window did not appear: $(cat "$E2E_TMP/probe.err")"
+id=$(wait_for_window "^keyboard probe$" 20) ||
+  fail "probe window did not appear (probe $(kill -0 "$PROBE_PID" 2>/dev/null && echo running || echo ended)): $(cat "$OUT" "$E2E_TMP/probe.err")"
 xdotool windowfocus --sync "$id"
 
 # await COUNT: waits until the output has COUNT lines.
@@ -69,9 +70,9 @@ keypad_round() {
   echo "$vks"
 }
 first=$(keypad_round)
-xdotool key Num_Lock
+tap Num_Lock 0x45 1 >/dev/null
 second=$(keypad_round)
-xdotool key Num_Lock
+tap Num_Lock 0x45 1 >/dev/null
 case "$first|$second" in
   "0x26 0x25 0x27 0x28|0x68 0x64 0x66 0x62" | "0x68 0x64 0x66 0x62|0x26 0x25 0x27 0x28") ;;
   *) fail "keypad with NumLock off and on gave virtual keys '$first' and '$second'" ;;
