@@ -163,6 +163,24 @@ void BM_PlainRead(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainRead)->Unit(benchmark::kMillisecond);
 
+// The same file read whole into a new buffer of its size: like the loader, it
+// ends with the whole file in fresh memory, so it pays the same first touch of
+// every page. This is the baseline that the loader's cost is judged against.
+void BM_PlainReadWhole(benchmark::State& state) {
+  const std::string& path = LoadFile();
+  const std::int64_t size = FileBytes(path);
+  for (auto _ : state) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(size)]);
+    const std::size_t got = std::fread(buffer.get(), 1, static_cast<std::size_t>(size), file);
+    std::fclose(file);
+    benchmark::DoNotOptimize(buffer.get());
+    if (got != static_cast<std::size_t>(size)) state.SkipWithError("short read");
+  }
+  state.SetBytesProcessed(state.iterations() * size);
+}
+BENCHMARK(BM_PlainReadWhole)->Unit(benchmark::kMillisecond);
+
 void BM_LoadAnimation(benchmark::State& state) {
   const std::string& path = LoadFile();
   if (state.range(0) != 0) {
