@@ -17,14 +17,7 @@ int RunCheck(int argc, char** argv) {
   }
   if (path == nullptr) return UsageError("check: no FILE given");
   LoadedAnimation animation;
-  if (!animation.Load(path)) {
-    if (!animation.opened()) {
-      ReportIoError(path, animation.error().what);
-      return kExitUsage;
-    }
-    ReportRefusal(path, animation.error());
-    return kExitFinding;
-  }
+  if (const int status = LoadOrReport(animation, path); status >= 0) return status;
   std::printf("%s: ok\n", path);
   return kExitOk;
 }

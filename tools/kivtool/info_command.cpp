@@ -45,14 +45,7 @@ int RunInfo(int argc, char** argv) {
   }
   if (path == nullptr) return UsageError("info: no FILE given");
   LoadedAnimation animation;
-  if (!animation.Load(path)) {
-    if (!animation.opened()) {
-      ReportIoError(path, animation.error().what);
-      return kExitUsage;
-    }
-    ReportRefusal(path, animation.error());
-    return kExitFinding;
-  }
+  if (const int status = LoadOrReport(animation, path); status >= 0) return status;
 
   const kiv::AnimationHeader& h = animation.header();
   unsigned long long frames = 0, own = 0, compressed = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "commands.h"
 #include "image/text.h"
 #include "playback/composition.h"
 
@@ -77,6 +78,16 @@ std::vector<std::uint8_t> ScreenPalette() {
   }
   kiv::BuildScreenPalette(palette.data());
   return palette;
+}
+
+int LoadOrReport(LoadedAnimation& animation, const char* path) {
+  if (animation.Load(path)) return -1;
+  if (!animation.opened()) {
+    ReportIoError(path, animation.error().what);
+    return kExitUsage;
+  }
+  ReportRefusal(path, animation.error());
+  return kExitFinding;
 }
 
 }  // namespace kivtool

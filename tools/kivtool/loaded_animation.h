@@ -49,6 +49,11 @@ class LoadedAnimation {
   std::unique_ptr<std::uint8_t[]> legacyScratch_;
 };
 
+// Loads the file for a command. Returns -1 when it loaded; otherwise reports
+// why on stderr and returns the command's exit status (kExitUsage when the
+// file cannot be opened, kExitFinding when it is refused).
+int LoadOrReport(LoadedAnimation& animation, const char* path);
+
 // "kivtool: FILE: offset 0x1a3 (419): frame 3: what" on stderr.
 void ReportRefusal(const char* path, const kiv::AnimationError& error);
 // "kivtool: FILE: message" on stderr.

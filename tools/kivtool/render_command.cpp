@@ -13,6 +13,7 @@
 
 #include "anim/animation_file.h"
 #include "commands.h"
+#include "name_pattern.h"
 #include "png_files.h"
 #include "display/display.h"
 #include "platform/platform.h"
@@ -31,59 +32,6 @@ int RenderUsage(const std::string& problem) { return UsageError(("render: " + pr
 // The simulated millisecond timer that the frame clock reads.
 DWORD g_simulatedNow = 0;
 DWORD SimulatedNow() { return g_simulatedNow; }
-
-// PATTERN holds exactly one %d or %0Nd; everything else is literal text.
-struct OutputPattern {
-  std::string prefix;
-  std::string suffix;
-  int width = 0;  // zero-padded to this many digits
-};
-
-bool ParsePattern(const std::string& text, OutputPattern* pattern, std::string* problem) {
-  bool found = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') continue;
-    if (found) {
-      *problem = "PATTERN must hold one %d or %0Nd, and no other %";
-      return false;
-    }
-    std::size_t j = i + 1;
-    int width = 0;
-    if (j < text.size() && text[j] == '0') {
-      ++j;
-      const std::size_t digits = j;
-      while (j < text.size() && text[j] >= '0' && text[j] <= '9' && j - digits < 2) {
-        width = width * 10 + (text[j] - '0');
-        ++j;
-      }
-      if (j == digits || width == 0) {
-        *problem = "PATTERN must hold one %d or %0Nd, and no other %";
-        return false;
-      }
-    }
-    if (j >= text.size() || text[j] != 'd') {
-      *problem = "PATTERN must hold one %d or %0Nd, and no other %";
-      return false;
-    }
-    pattern->prefix = text.substr(0, i);
-    pattern->suffix = text.substr(j + 1);
-    pattern->width = width;
-    found = true;
-    i = j;
-  }
-  if (!found) {
-    *problem = "PATTERN must hold %d or %0Nd for the frame number";
-  }
-  return found;
-}
-
-std::string FileNameFor(const OutputPattern& pattern, std::uint32_t frame) {
-  std::string number = std::to_string(frame);
-  if (static_cast<int>(number.size()) < pattern.width) {
-    number.insert(0, pattern.width - number.size(), '0');
-  }
-  return pattern.prefix + number + pattern.suffix;
-}
 
 bool ParseFrameRange(const std::string& text, std::uint32_t* first, std::uint32_t* last) {
   const std::size_t dash = text.find('-');
@@ -189,9 +137,9 @@ int RunRender(int argc, char** argv) {
   }
   if (file == nullptr) return RenderUsage("no FILE");
   if (!havePattern) return RenderUsage("no -o PATTERN");
-  OutputPattern pattern;
+  NamePattern pattern;
   std::string problem;
-  if (!ParsePattern(patternText, &pattern, &problem)) return RenderUsage(problem);
+  if (!ParsePattern(patternText.c_str(), &pattern, &problem)) return RenderUsage(problem);
   if (std::strlen(file) >= sizeof(kiv::AnimationPath)) {
     std::fprintf(stderr, "kivtool: %s: path too long\n", file);
     return kExitUsage;
@@ -220,7 +168,7 @@ int RunRender(int argc, char** argv) {
   }
 
   auto save = [&](std::uint32_t frame) {
-    const std::string name = FileNameFor(pattern, frame);
+    const std::string name = pattern.For(frame);
     std::string why;
     if (!WriteScreenPng(name, run.display(), &why)) {
       std::fprintf(stderr, "kivtool: %s: %s\n", name.c_str(), why.c_str());
