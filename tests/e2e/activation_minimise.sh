@@ -18,12 +18,16 @@ now_ms() { echo $(($(date +%s%N) / 1000000)); }
 # shoot: sets FRAME to the frame number (mod 62) in the middle of the frame
 # area and SHOT_MS to the time of the screenshot (the middle of the ~0.5 s
 # that it takes). Right after a restore the window may be black until the
-# next frame is drawn; that is retried.
+# next frame is drawn, or not yet mapped again (import then fails); both are
+# retried.
 shoot() {
-  local shot="$E2E_TMP/shot.png" grey start i
-  for i in 1 2 3 4 5; do
+  local shot="$E2E_TMP/shot.png" grey="" start i
+  for i in 1 2 3 4 5 6 7 8 9 10; do
     start=$(now_ms)
-    import -window "$WINDOW" -depth 8 png:"$shot" 2>/dev/null || fail "screenshot failed"
+    if ! import -window "$WINDOW" -depth 8 png:"$shot" 2>"$E2E_TMP/import.err"; then
+      sleep 0.2
+      continue
+    fi
     SHOT_MS=$(((start + $(now_ms)) / 2))
     grey=$(/usr/bin/convert "$shot" -crop 1x1+200+132 +repage -depth 8 rgb:- | od -An -tu1 | awk '{print $1}')
     if [ -n "$grey" ] && [ "$grey" -ge 4 ] && [ $((grey % 4)) -eq 0 ]; then
@@ -31,7 +35,7 @@ shoot() {
       return 0
     fi
   done
-  fail "no frame on screen (grey $grey)"
+  fail "no frame on screen (grey '$grey'; $(cat "$E2E_TMP/import.err"))"
 }
 advance() { echo $((($2 - $1 + 62) % 62)); }
 # expect_playing FROM-FRAME FROM-MS WHAT: the frames since then match 5 fps
