@@ -41,6 +41,12 @@ struct DecodeResult {
   std::size_t tokenOffset;   // payload offset of the token that stopped the decode
 };
 
+// Which loop expands long payloads of short tokens: byte-masked vector
+// stores where the processor has them, or the portable loop everywhere.
+// Both give the same bytes; tests pin each in turn.
+enum class DecodePath { kAuto, kPortable };
+void SetDecodePath(DecodePath path);
+
 class FrameChunk {
  public:
   FrameChunk() = default;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace kiv {
@@ -212,6 +213,163 @@ TEST(FrameChunkLegacy, KeepsTheMiddle720Columns) {
   EXPECT_FALSE(corrupt->ConvertLegacyFrame(scratch.data(), scratch.size()));
   EXPECT_EQ(corrupt->compressedSize, 42);
 }
+
+// Byte-at-a-time decoder to hold the fast one to: same stops, same result.
+DecodeResult ReferenceDecode(const Bytes& payload, std::uint8_t* out, std::size_t capacity) {
+  std::size_t q = 0, written = 0;
+  while (q < payload.size()) {
+    const std::size_t h = payload[q];
+    const bool literal = h >= 0x80;
+    if (literal ? q + 1 + (h - 0x80) > payload.size() : q + 3 > payload.size()) {
+      return {DecodeStatus::kTruncated, written, q};
+    }
+    const std::size_t count = literal ? h - 0x80 : (h << 8 | payload[q + 1]);
+    if (written + count > capacity) return {DecodeStatus::kOverrun, written, q};
+    for (std::size_t i = 0; i < count; ++i)
+      out[written + i] = literal ? payload[q + 1 + i] : payload[q + 2];
+    written += count;
+    q += literal ? 1 + count : 3;
+  }
+  return {DecodeStatus::kOk, written, q};
+}
+
+// Tens of thousands of short tokens, as dithered pictures give, with the odd
+// long or empty one.
+Bytes ShortTokens(std::mt19937& random, std::size_t size) {
+  Bytes payload;
+  while (payload.size() < size) {
+    const unsigned kind = random() % 100;
+    if (kind < 45) {
+      const std::size_t count = random() % 2 ? 4 + random() % 3 : random() % 18;
+      payload.push_back(static_cast<std::uint8_t>(0x80 + count));
+      for (std::size_t i = 0; i < count; ++i)
+        payload.push_back(static_cast<std::uint8_t>(random()));
+    } else if (kind < 90) {
+      payload.insert(payload.end(), {0, static_cast<std::uint8_t>(random() % 20),
+                                     static_cast<std::uint8_t>(random())});
+    } else if (kind < 94) {
+      payload.insert(payload.end(), {0, static_cast<std::uint8_t>(17 + random() % 100),
+                                     static_cast<std::uint8_t>(random())});
+    } else if (kind < 96) {
+      payload.push_back(0xFF);
+      for (int i = 0; i < 127; ++i) payload.push_back(static_cast<std::uint8_t>(random()));
+    } else if (kind < 97) {
+      payload.insert(payload.end(), {static_cast<std::uint8_t>(random() % 0x80),
+                                     static_cast<std::uint8_t>(random()), 7});
+    } else {
+      payload.push_back(0x80);
+    }
+  }
+  return payload;
+}
+
+// Decodes into a buffer of sentinels with both the fast and the reference
+// decoder and wants the same result and the same bytes everywhere, including
+// beyond what was written.
+void ExpectSameAsReference(const Bytes& payload, std::size_t capacity, const std::string& what) {
+  auto chunk = ChunkOf(payload);
+  Bytes fast(capacity + 64, 0xEE), slow(capacity + 64, 0xEE);
+  const DecodeResult got = chunk->DecodeChecked(fast.data(), capacity);
+  const DecodeResult want = ReferenceDecode(payload, slow.data(), capacity);
+  ASSERT_EQ(got.status, want.status) << what;
+  ASSERT_EQ(got.written, want.written) << what;
+  ASSERT_EQ(got.tokenOffset, want.tokenOffset) << what;
+  ASSERT_TRUE(fast == slow) << what;
+}
+
+// Bytes the payload's whole tokens expand to.
+std::size_t Total(const Bytes& payload) {
+  std::size_t q = 0, total = 0;
+  while (q < payload.size()) {
+    const std::size_t h = payload[q];
+    const std::size_t step = h >= 0x80 ? 1 + (h - 0x80) : 3;
+    if (q + step > payload.size()) break;
+    total += h >= 0x80 ? h - 0x80 : (h << 8 | payload[q + 1]);
+    q += step;
+  }
+  return total;
+}
+
+class FrameChunkLongDecode : public ::testing::TestWithParam<DecodePath> {
+ protected:
+  void SetUp() override { SetDecodePath(GetParam()); }
+  void TearDown() override { SetDecodePath(DecodePath::kAuto); }
+};
+
+TEST_P(FrameChunkLongDecode, MatchesTheReferenceAtEveryKindOfStop) {
+  std::mt19937 random(11);
+  for (int trial = 0; trial < 6; ++trial) {
+    const Bytes payload = ShortTokens(random, 20000 + random() % 60000);
+    const std::size_t total = Total(payload);
+    // Stops in the head, in either half, on token edges and inside tokens;
+    // room to spare; exactly enough; a destination of nothing.
+    for (const std::size_t capacity :
+         {total, total + 1, total + 100, total - 1, total - 17, total * 9 / 10, total / 2 + 3,
+          total / 2 - 5, total * 4 / 10, total / 10, std::size_t{100}, std::size_t{0}}) {
+      ExpectSameAsReference(
+          payload, capacity,
+          "trial " + std::to_string(trial) + " capacity " + std::to_string(capacity));
+    }
+    // A payload cut anywhere: the last token is short of its bytes, or ends
+    // just before the cut.
+    for (const std::size_t cut :
+         {payload.size() - 1, payload.size() - 2, payload.size() - 70, payload.size() / 2 + 1}) {
+      ExpectSameAsReference(Bytes(payload.begin(), payload.begin() + cut), total,
+                            "cut " + std::to_string(cut));
+    }
+  }
+}
+
+TEST_P(FrameChunkLongDecode, MatchesTheReferenceOnDamagedPayloads) {
+  std::mt19937 random(12);
+  for (int trial = 0; trial < 30; ++trial) {
+    Bytes payload = ShortTokens(random, 17000 + random() % 30000);
+    for (int flips = 1 + trial % 5; flips > 0; --flips)
+      payload[random() % payload.size()] = static_cast<std::uint8_t>(random());
+    const std::size_t total = Total(payload);
+    ExpectSameAsReference(payload, total, "trial " + std::to_string(trial));
+    ExpectSameAsReference(payload, total - total / 3, "short trial " + std::to_string(trial));
+  }
+}
+
+TEST_P(FrameChunkLongDecode, StaysExactWhereChainsCannotMeet) {
+  // Equal runs throughout: a chain started off a header boundary stays off
+  // it for good, so the true chain must carry on alone.
+  for (std::size_t size = 30000; size < 30012; ++size) {
+    Bytes payload{0x84, 1, 2, 3, 4};
+    while (payload.size() < size) payload.insert(payload.end(), {0, 6, 0x41});
+    ExpectSameAsReference(payload, Total(payload), "size " + std::to_string(size));
+    // Literals whose bytes look like run headers, then like literals.
+    Bytes tricky;
+    while (tricky.size() < size) tricky.insert(tricky.end(), {0x86, 0, 2, 0x81, 0x05, 0x7F, 0xC0});
+    ExpectSameAsReference(tricky, Total(tricky), "tricky " + std::to_string(size));
+    ExpectSameAsReference(tricky, Total(tricky) - 3, "tricky short " + std::to_string(size));
+  }
+}
+
+TEST_P(FrameChunkLongDecode, RoundTripsDitheredPictures) {
+  // A gradient dithered with a 4 x 4 matrix: short runs and literals only.
+  static const int kMatrix[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+  Bytes picture(720 * 300);
+  for (std::size_t y = 0; y < 300; ++y) {
+    for (std::size_t x = 0; x < 720; ++x) {
+      const int level = static_cast<int>(x * 1024 / 720);
+      picture[y * 720 + x] =
+          static_cast<std::uint8_t>(64 + level / 16 + (level % 16 > kMatrix[y % 4][x % 4]));
+    }
+  }
+  FrameChunk chunk;
+  ASSERT_TRUE(chunk.Encode(picture.data(), static_cast<std::int32_t>(picture.size())));
+  Bytes out(picture.size() + 16, 0xEE);
+  ASSERT_TRUE(chunk.Decode(out.data(), picture.size()));
+  EXPECT_TRUE(std::equal(picture.begin(), picture.end(), out.begin()));
+  EXPECT_EQ(out[picture.size()], 0xEE);
+  const Bytes payload(chunk.payload, chunk.payload + chunk.compressedSize);
+  ExpectSameAsReference(payload, picture.size() - 1, "one byte short");
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, FrameChunkLongDecode,
+                         ::testing::Values(DecodePath::kAuto, DecodePath::kPortable));
 
 // ReadChunk through a scratch file of the given bytes.
 struct ReadOutcome {
