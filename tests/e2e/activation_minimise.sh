@@ -83,8 +83,5 @@ sleep 2
 shoot
 expect_playing "$f2" "$t2" "unfocused"
 
-kill -TERM "$PLAYER"
-wait_exit "$PLAYER" 15 >"$E2E_TMP/status" || fail "kivplay did not end"
-status=$(cat "$E2E_TMP/status")
-[ "$status" -eq 0 ] || fail "exit status $status"
+terminate_expect_zero "$PLAYER" kivplay
 echo "PASS"

@@ -71,8 +71,5 @@ wait_until 5 is_normal || fail "restore: first window still minimised"
 [ "$(xdotool search --name 'KIV Player 3\.1' | wc -l)" -eq 1 ] || fail "more than one player window"
 
 kill -0 "$FIRST" || fail "the first instance ended"
-kill -TERM "$FIRST"
-wait_exit "$FIRST" 15 >"$E2E_TMP/status" || fail "first did not end"
-status=$(cat "$E2E_TMP/status")
-[ "$status" -eq 0 ] || fail "first: exit status $status"
+terminate_expect_zero "$FIRST" first
 echo "PASS"

@@ -99,9 +99,5 @@ grep -q "^key up scan=0x39 ext=0 prev=1 vk=0x20 flag=0$" <<<"$held" || fail "no 
 ! grep -q "changed=1" "$OUT" || fail "a peeked keystroke changed a flag: $(grep changed=1 "$OUT")"
 
 # SIGTERM closes the probe's window through WM_CLOSE: a clean exit.
-kill -TERM "$PROBE_PID"
-# (wait_exit runs in this shell: only it can reap the probe.)
-wait_exit "$PROBE_PID" 5 >"$E2E_TMP/status" || fail "probe did not end on SIGTERM"
-status=$(cat "$E2E_TMP/status")
-[ "$status" = 0 ] || fail "probe ended with status $status"
+terminate_expect_zero "$PROBE_PID" probe
 echo "keyboard: ok ($repeats repeats while held)"

@@ -76,3 +76,14 @@ wait_exit() {
   done
   return 1
 }
+
+# terminate_expect_zero PID WHAT [LOG]: sends SIGTERM; the process must end
+# within 15 s with status 0 (LOG, if given, is shown on failure). Call it in
+# the shell that started the process, like wait_exit.
+terminate_expect_zero() {
+  local pid=$1 what=$2 log=${3:-} status
+  kill -TERM "$pid"
+  wait_exit "$pid" 15 >"$E2E_TMP/status" || fail "$what did not end on SIGTERM"
+  status=$(cat "$E2E_TMP/status")
+  [ "$status" = 0 ] || fail "$what: exit status $status${log:+: $(cat "$log")}"
+}

@@ -18,10 +18,7 @@ run() {
   E2E_PIDS+=("$pid")
   wait_for_window 'anim\.kiv - KIV Player' 15 >/dev/null || fail "$name: no window: $(cat "$E2E_TMP/$name.err")"
   sleep 1
-  kill -TERM "$pid"
-  wait_exit "$pid" 15 >"$E2E_TMP/status" || fail "$name: kivplay did not end"
-  status=$(cat "$E2E_TMP/status")
-  [ "$status" -eq 0 ] || fail "$name: exit status $status: $(cat "$E2E_TMP/$name.err")"
+  terminate_expect_zero "$pid" "$name: kivplay" "$E2E_TMP/$name.err"
 }
 
 run disk disk

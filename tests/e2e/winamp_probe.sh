@@ -15,12 +15,10 @@ play() {
     "$KIVPLAY" "$E2E_TMP/anim.kiv" >"$E2E_TMP/$name.out" 2>"$E2E_TMP/$name.err" &
   pid=$!
   E2E_PIDS+=("$pid")
-  wait_for_window 'anim\.kiv - KIV Player 3\.1' 15 >/dev/null || fail "$name: no window: $(cat "$E2E_TMP/$name.err")"
+  wait_for_window 'anim\.kiv - KIV Player 3\.1' 15 >/dev/null ||
+    fail "$name: no window (kivplay $(kill -0 "$pid" 2>/dev/null && echo running || echo ended)): $(cat "$E2E_TMP/$name.out" "$E2E_TMP/$name.err")"
   sleep 0.5
-  kill -TERM "$pid"
-  wait_exit "$pid" 15 >"$E2E_TMP/status" || fail "$name: kivplay did not end"
-  status=$(cat "$E2E_TMP/status")
-  [ "$status" -eq 0 ] || fail "$name: exit status $status"
+  terminate_expect_zero "$pid" "$name: kivplay"
 }
 found() { grep -c '^Winamp found!$' "$E2E_TMP/$1.out" || true; }
 

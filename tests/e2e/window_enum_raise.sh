@@ -48,9 +48,7 @@ find_window "another title"
 [ "$found_status" = 1 ] && [ "$found" = "not found" ] || fail "found a window that does not exist: $found"
 
 # The owner ends cleanly on SIGTERM, and its name goes with it.
-kill -TERM "$SERVER"
-wait_exit "$SERVER" 5 >"$E2E_TMP/status" || fail "serving probe did not end on SIGTERM"
-[ "$(cat "$E2E_TMP/status")" = 0 ] || fail "serving probe ended with status $(cat "$E2E_TMP/status")"
+terminate_expect_zero "$SERVER" "serving probe"
 find_window "$TITLE"
 [ "$found_status" = 1 ] || fail "window still found after its process ended: $found"
 echo "window_enum_raise: ok"
