@@ -164,93 +164,80 @@ std::uint8_t* SideBuffer(std::size_t size) {
   return buffer.bytes.get();
 }
 
-// One exact token of the true chain at `in`, written at `out`; the caller
-// guarantees the whole token lies in the payload. Runs FAIL, with nothing
-// written, when the token would pass `outEnd`.
-#define KIV_EXACT_TOKEN(in, out, outEnd, FAIL)                       \
+// The stores of one token. Exact: nothing outside the token is touched.
+// Side: into the side buffer, which has kSlack bytes beyond its end, so a
+// short token is one 16-byte store that may spill past it (nothing past the
+// second chain's last token is copied out). Masked: where the processor has
+// byte-masked vector stores, a short token is one store with no branch on
+// its length that still touches nothing outside itself.
+inline void SideCopy(std::uint8_t* out, const std::uint8_t* in, std::size_t count) {
+  if (count <= 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
+  } else {
+    CopyBytes(out, in, count);
+  }
+}
+
+inline void SideFill(std::uint8_t* out, std::uint8_t value, std::size_t count) {
+  if (count <= 16) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_load_si128(reinterpret_cast<const __m128i*>(kSplats.bytes[value])));
+  } else {
+    FillBytes(out, value, count);
+  }
+}
+
+#define KIV_MASKED_STORES gnu::always_inline, gnu::target("avx512bw,avx512vl,bmi2")
+
+[[KIV_MASKED_STORES]] inline __mmask16 FirstBytes(std::size_t count) {
+  return static_cast<__mmask16>(_bzhi_u32(0xFFFFu, static_cast<unsigned>(count)));
+}
+
+[[KIV_MASKED_STORES]] inline void MaskedCopy(std::uint8_t* out, const std::uint8_t* in,
+                                             std::size_t count) {
+  if (count <= 16) {
+    _mm_mask_storeu_epi8(out, FirstBytes(count),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
+  } else {
+    CopyBytes(out, in, count);
+  }
+}
+
+[[KIV_MASKED_STORES]] inline void MaskedFill(std::uint8_t* out, std::uint8_t value,
+                                             std::size_t count) {
+  if (count <= 16) {
+    _mm_mask_storeu_epi8(out, FirstBytes(count),
+                         _mm_load_si128(reinterpret_cast<const __m128i*>(kSplats.bytes[value])));
+  } else {
+    FillBytes(out, value, count);
+  }
+}
+
+// One token at `in`, written at `out` with the stores COPY and FILL; the
+// caller guarantees the whole token lies in the payload. Runs FAIL, with
+// nothing written, when the token would pass `outEnd`.
+#define KIV_TOKEN(in, out, outEnd, FAIL, COPY, FILL)                 \
   {                                                                  \
     const std::size_t h_ = *(in);                                    \
     if (h_ >= 0x80) {                                                \
       const std::size_t count_ = h_ - 0x80;                          \
       if (count_ > static_cast<std::size_t>((outEnd) - (out))) FAIL; \
-      CopyBytes(out, (in) + 1, count_);                              \
+      COPY(out, (in) + 1, count_);                                   \
       (out) += count_;                                               \
       (in) += 1 + count_;                                            \
     } else {                                                         \
       const std::size_t count_ = h_ << 8 | (in)[1];                  \
       if (count_ > static_cast<std::size_t>((outEnd) - (out))) FAIL; \
-      FillBytes(out, (in)[2], count_);                               \
+      FILL(out, (in)[2], count_);                                    \
       (out) += count_;                                               \
       (in) += 3;                                                     \
     }                                                                \
   }
-
-// The same for the second chain, into the side buffer, which has kSlack
-// bytes beyond `outEnd`: a short token is one 16-byte store that may spill
-// past the token, since nothing past the chain's last token is copied out.
-#define KIV_SIDE_TOKEN(in, out, outEnd, FAIL)                                          \
-  {                                                                                    \
-    const std::size_t h_ = *(in);                                                      \
-    if (h_ >= 0x80) {                                                                  \
-      const std::size_t count_ = h_ - 0x80;                                            \
-      if (count_ > static_cast<std::size_t>((outEnd) - (out))) FAIL;                   \
-      if (count_ <= 16) {                                                              \
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),                              \
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>((in) + 1))); \
-      } else {                                                                         \
-        CopyBytes(out, (in) + 1, count_);                                              \
-      }                                                                                \
-      (out) += count_;                                                                 \
-      (in) += 1 + count_;                                                              \
-    } else {                                                                           \
-      const std::size_t count_ = h_ << 8 | (in)[1];                                    \
-      if (count_ > static_cast<std::size_t>((outEnd) - (out))) FAIL;                   \
-      if (count_ <= 16) {                                                              \
-        _mm_storeu_si128(                                                              \
-            reinterpret_cast<__m128i*>(out),                                           \
-            _mm_load_si128(reinterpret_cast<const __m128i*>(kSplats.bytes[(in)[2]]))); \
-      } else {                                                                         \
-        FillBytes(out, (in)[2], count_);                                               \
-      }                                                                                \
-      (out) += count_;                                                                 \
-      (in) += 3;                                                                       \
-    }                                                                                  \
-  }
-
-// The true chain's exact token again, for processors with byte-masked vector
-// stores: a token of up to 16 bytes is one masked store, with no branch on
-// its length, and still touches nothing outside itself.
-#define KIV_MASKED_TOKEN(in, out, outEnd, FAIL)                                                    \
-  {                                                                                                \
-    const std::size_t h_ = *(in);                                                                  \
-    if (h_ >= 0x80) {                                                                              \
-      const std::size_t count_ = h_ - 0x80;                                                        \
-      if (count_ > static_cast<std::size_t>((outEnd) - (out))) FAIL;                               \
-      if (count_ <= 16) {                                                                          \
-        const auto mask_ =                                                                         \
-            static_cast<__mmask16>(_bzhi_u32(0xFFFFu, static_cast<unsigned>(count_)));             \
-        _mm_mask_storeu_epi8(out, mask_,                                                           \
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>((in) + 1)));         \
-      } else {                                                                                     \
-        CopyBytes(out, (in) + 1, count_);                                                          \
-      }                                                                                            \
-      (out) += count_;                                                                             \
-      (in) += 1 + count_;                                                                          \
-    } else {                                                                                       \
-      const std::size_t count_ = h_ << 8 | (in)[1];                                                \
-      if (count_ > static_cast<std::size_t>((outEnd) - (out))) FAIL;                               \
-      if (count_ <= 16) {                                                                          \
-        const auto mask_ =                                                                         \
-            static_cast<__mmask16>(_bzhi_u32(0xFFFFu, static_cast<unsigned>(count_)));             \
-        _mm_mask_storeu_epi8(                                                                      \
-            out, mask_, _mm_load_si128(reinterpret_cast<const __m128i*>(kSplats.bytes[(in)[2]]))); \
-      } else {                                                                                     \
-        FillBytes(out, (in)[2], count_);                                                           \
-      }                                                                                            \
-      (out) += count_;                                                                             \
-      (in) += 3;                                                                                   \
-    }                                                                                              \
-  }
+#define KIV_EXACT_TOKEN(in, out, outEnd, FAIL) KIV_TOKEN(in, out, outEnd, FAIL, CopyBytes, FillBytes)
+#define KIV_SIDE_TOKEN(in, out, outEnd, FAIL) KIV_TOKEN(in, out, outEnd, FAIL, SideCopy, SideFill)
+#define KIV_MASKED_TOKEN(in, out, outEnd, FAIL) \
+  KIV_TOKEN(in, out, outEnd, FAIL, MaskedCopy, MaskedFill)
 
 struct Chains {
   const std::uint8_t* a;  // true chain: next header
@@ -366,6 +353,8 @@ DecodeResult DecodeInTwo(const std::uint8_t* p, std::size_t n, std::uint8_t* d,
                       static_cast<std::size_t>(aOut - d) + moved);
 }
 
+#undef KIV_TOKEN
+#undef KIV_MASKED_STORES
 #undef KIV_EXACT_TOKEN
 #undef KIV_SIDE_TOKEN
 #undef KIV_MASKED_TOKEN
