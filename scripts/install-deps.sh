@@ -1,15 +1,31 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building and testing kivplay needs.
-# Skips what is already installed; uses sudo only when not running as root.
+# Installs the Debian packages that kivplay needs. Skips what is already
+# installed; uses sudo only when not running as root.
+#   install-deps.sh run    what building and running kivplay, kivtool and the demo needs
+#   install-deps.sh [test] all of that plus the test, fuzz, benchmark and packaging tools
 set -euo pipefail
 
-packages=(
-  build-essential cmake pkg-config make g++ clang libclang-rt-14-dev
-  libsdl1.2-compat-dev libx11-dev libpng-dev
+mode=${1:-test}
+
+run_packages=(
+  build-essential cmake pkg-config make g++
+  libsdl1.2-compat-dev libx11-dev libpng-dev libgif-dev libcli11-dev
+)
+test_packages=(
+  clang libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool x11-utils x11-apps openbox wmctrl imagemagick
-  sox espeak-ng python3
+  sox espeak-ng python3 strace
+  ffmpeg gifsicle
+  desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin
+  dpkg-dev lintian groff-base mandoc man-db file librsvg2-bin
 )
+
+case "$mode" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: install-deps.sh [run|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
