@@ -32,7 +32,7 @@ run: build
 # fails gets one more run, so that a timing hiccup of the X server does not
 # stop the whole run; a real fault fails both times, and the log keeps both.
 test: build build-asan
-	@cd $(ASAN_BUILD) && ctest -L unit -j $(JOBS) --output-on-failure
+	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_stack_use_after_return=1 ctest -L unit -j $(JOBS) --output-on-failure
 	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --repeat until-pass:2
 
 clean:

@@ -18,13 +18,18 @@ struct Received {
   LPARAM lParam;
 };
 
-// Filled by RecordingProc; WM_CREATE answers with createResult.
+// Filled by RecordingProc; WM_CREATE answers with createResult. The creation
+// record lives only while CreateWindowExA runs, so it is copied here.
 inline std::vector<Received> received;
 inline LRESULT createResult = 0;
+inline CREATESTRUCTA createdWith{};
 
 inline LRESULT RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   received.push_back(Received{window, message, wParam, lParam});
-  if (message == WM_CREATE) return createResult;
+  if (message == WM_CREATE) {
+    if (lParam != 0) createdWith = *reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    return createResult;
+  }
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -34,6 +39,7 @@ class PlatformTest : public ::testing::Test {
     platform::ResetForTests();
     received.clear();
     createResult = 0;
+    createdWith = CREATESTRUCTA{};
   }
   void TearDown() override { platform::ResetForTests(); }
 

@@ -38,10 +38,11 @@ TEST_F(WindowsTest, CreationSendsCreateAndDestructionSendsDestroy) {
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0].window, window);
   EXPECT_EQ(received[0].message, WM_CREATE);
-  const auto* create = reinterpret_cast<const CREATESTRUCTA*>(received[0].lParam);
-  ASSERT_NE(create, nullptr);
-  EXPECT_EQ(create->cx, 320);
-  EXPECT_EQ(create->cy, 240);
+  EXPECT_NE(received[0].lParam, 0);
+  EXPECT_EQ(createdWith.x, 1);
+  EXPECT_EQ(createdWith.y, 2);
+  EXPECT_EQ(createdWith.cx, 320);
+  EXPECT_EQ(createdWith.cy, 240);
 
   // Visible style; SW_HIDE answers with the previous visibility.
   EXPECT_TRUE(ShowWindow(window, SW_HIDE));
