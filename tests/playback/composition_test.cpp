@@ -142,9 +142,11 @@ TEST_F(CompositionTest, FrameLargerThanTheScreenIsClipped) {
   const auto frame = Numbered(100, 1);
   const auto background = Numbered(100, 130);
   Compose(frame, background, true);
-  for (int y = 0; y < 3; ++y) {
-    for (int x = 0; x < 5; ++x) {
-      EXPECT_EQ(screen.PixelAt(40 + x, 12 + y), frame[y * 10 + x]);
+  for (int y = 0; y < 15; ++y) {
+    for (int x = 0; x < 45; ++x) {
+      const bool inside = x >= 40 && y >= 12;
+      const int expected = inside ? frame[(y - 12) * 10 + (x - 40)] : 0xEE;
+      EXPECT_EQ(screen.PixelAt(x, y), expected) << x << "," << y;
     }
   }
 }
