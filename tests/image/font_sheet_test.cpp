@@ -120,8 +120,21 @@ TEST(FontSheet, CorruptSheetsAreRefusedAndTheImageKept) {
   refused(changed([](Sheet& s) { s.SetEntry(300, 0xFFFFFFF0u); }), "entry far outside");
   refused(changed([](Sheet& s) { s.SetEntry(5, static_cast<std::uint32_t>(s.Entry(5) + 1)); }),
           "line starts inside a packet");
-  refused(changed([](Sheet& s) { s.SetEntry(7, static_cast<std::uint32_t>(s.Entry(6) - 1)); }),
+  refused(changed([](Sheet& s) { s.SetEntry(7, static_cast<std::uint32_t>(s.Entry(7) - 1)); }),
           "line ends one byte early");
+  // The last line ends in a run packet; the end of the data (the footer's
+  // first field) is moved back over that packet's value byte.
+  refused(changed([](Sheet& s) {
+            std::size_t at = s.Entry(599);
+            std::size_t lastPacket = at;
+            while (at < s.Entry(600)) {
+              lastPacket = at;
+              at += s.bytes[at] >= 128 ? 2 : s.bytes[at] + 2u;
+            }
+            ASSERT_GE(s.bytes[lastPacket], 128) << "the pattern's last line must end in a run";
+            s.SetEntry(600, static_cast<std::uint32_t>(s.Entry(600) - 1));
+          }),
+          "last run packet lost its value byte");
   // A line of 801 pixels: its last run packet grows by one.
   refused(changed([](Sheet& s) {
             std::size_t at = s.Entry(0);
