@@ -289,7 +289,6 @@ TEST(AnimationLoad, CorruptChunksAreRefusedWithTheirOffset) {
       {"run past payload", ok, {0x00, 0x02}, {0, 0}, static_cast<std::int64_t>(frame1 + 8), "frame 1"},
       {"background overruns", {0x7F, 0xFF, 0x00}, ok, {0, 0}, static_cast<std::int64_t>(background + 8),
        "background"},
-      {"first frame repeats", ok, ok, {1, 0}, static_cast<std::int64_t>(flags), "repeat flags"},
   };
   OwnedTables tables;
   for (const Case& c : cases) {
@@ -316,6 +315,20 @@ TEST(AnimationLoad, CorruptChunksAreRefusedWithTheirOffset) {
   EXPECT_FALSE(Loads(tag, &tables, &error));
   EXPECT_EQ(error.offset, static_cast<std::int64_t>(frame0));
   EXPECT_EQ(error.where, "frame 0");
+}
+
+TEST(AnimationLoad, FirstFrameMarkedAsRepeatIsRefused) {
+  // Frames 2 and 3; the first has no predecessor whose chunk it could share.
+  AnimationWriteOptions options = Version(949, 4, 2);
+  options.firstFrame = 2;
+  const Bytes ok{0x00, 0x08, 0x01};
+  const Bytes file = AssembleAnimation(options, 3, ok, {1, 0}, {ok});
+  OwnedTables tables;
+  AnimationError error;
+  EXPECT_FALSE(Loads(file, &tables, &error));
+  EXPECT_EQ(error.offset, static_cast<std::int64_t>(6520 + 8 + 3));  // the first flag
+  EXPECT_EQ(error.where, "repeat flags");
+  EXPECT_EQ(error.what, "the first frame is marked as a repeat");
 }
 
 TEST(AnimationLoad, ShortFramesAndNoOpTokensLoad) {
