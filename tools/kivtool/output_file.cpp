@@ -20,6 +20,7 @@ bool OutputFile::Open(const std::string& path, bool noClobber, std::string* erro
   path_ = path;
   noClobber_ = noClobber;
   toStdout_ = path == "-";
+  direct_ = false;
   if (toStdout_) {
     stream_ = stdout;
     return true;
@@ -28,6 +29,17 @@ bool OutputFile::Open(const std::string& path, bool noClobber, std::string* erro
   if (noClobber && lstat(path.c_str(), &existing) == 0) {
     *error = "exists; not replaced (-n)";
     return false;
+  }
+  // A device or a pipe (/dev/stdout, /dev/null, a FIFO) is written in place:
+  // renaming over it would replace the device node with a plain file.
+  if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+    stream_ = std::fopen(path.c_str(), "wb");
+    if (stream_ == nullptr) {
+      *error = SystemReason(errno);
+      return false;
+    }
+    direct_ = true;
+    return true;
   }
   // The temporary name lies in the target's directory, so the rename stays
   // within one file system.
@@ -74,6 +86,10 @@ bool OutputFile::Commit(std::string* error) {
   errno = 0;
   if (std::fclose(stream_) != 0) NoteWriteError(errno);
   stream_ = nullptr;
+  if (direct_) {
+    if (writeError_ != 0) *error = SystemReason(writeError_);
+    return writeError_ == 0;
+  }
   if (writeError_ != 0) {
     *error = SystemReason(writeError_);
     Abandon();

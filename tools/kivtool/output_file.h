@@ -1,7 +1,8 @@
 // Every file kivtool writes goes through an OutputFile: a temporary file
 // beside the target, renamed into place only when complete, so a full disk or
 // an error never leaves a truncated file under the target's name. "-" is
-// standard output, written directly (a rename would replace /dev/stdout).
+// standard output, and an existing device or pipe is opened as it is: both
+// are written directly (a rename would replace the device node).
 #pragma once
 
 #include <cstdio>
@@ -38,6 +39,7 @@ class OutputFile {
   std::string path_;
   std::string temporary_;
   bool toStdout_ = false;
+  bool direct_ = false;  // a device or pipe, written in place
   bool noClobber_ = false;
   int writeError_ = 0;
 };
