@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "anim/animation_file.h"
@@ -137,14 +138,20 @@ int main(int argc, char** argv) {
     return UsageError(where + e.what());
   }
 
-  if (infoCommand->parsed()) return RunInfo(info);
-  if (checkCommand->parsed()) return RunCheck(check);
-  if (exportCommand->parsed()) return RunExport(exportOptions);
-  if (renderCommand->parsed()) {
-    render.haveStartNumber = renderStart->count() > 0;
-    return RunRender(render);
+  try {
+    if (infoCommand->parsed()) return RunInfo(info);
+    if (checkCommand->parsed()) return RunCheck(check);
+    if (exportCommand->parsed()) return RunExport(exportOptions);
+    if (renderCommand->parsed()) {
+      render.haveStartNumber = renderStart->count() > 0;
+      return RunRender(render);
+    }
+    if (createCommand->parsed()) return RunCreate(create);
+    if (thumbnailCommand->parsed()) return RunThumbnail(thumbnail);
+  } catch (const std::bad_alloc&) {
+    // Temporary files are removed as the stack unwinds.
+    std::fprintf(stderr, "kivtool: not enough memory\n");
+    return kExitUsage;
   }
-  if (createCommand->parsed()) return RunCreate(create);
-  if (thumbnailCommand->parsed()) return RunThumbnail(thumbnail);
   return UsageError("no command given");
 }
