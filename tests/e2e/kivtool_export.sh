@@ -119,6 +119,12 @@ run "$KIVTOOL" render missing.kiv -o 'm%d.png'
 run "$KIVTOOL" export a.kiv -n -o 'p%03d.png'
 [ $STATUS = 2 ] && grep -q 'exists; not replaced (-n)' err.txt || fail "-n: $STATUS $(cat err.txt)"
 
+# A progress line only on a terminal (script gives the command one), unless -q.
+script -qec "'$KIVTOOL' export a.kiv -o 'tty%03d.png'" /dev/null > tty.txt
+grep -q "export: $FRAMES/$FRAMES (100%)" tty.txt || fail "no progress on a terminal: $(cat -v tty.txt)"
+script -qec "'$KIVTOOL' export a.kiv -q -o 'tty%03d.png'" /dev/null > tty.txt
+[ ! -s tty.txt ] || fail "progress despite -q: $(cat -v tty.txt)"
+
 # --- JSON with a file name that is not UTF-8 -------------------------------------------
 latin1=$(printf 'caf\xe9.kiv')
 cp a.kiv "$latin1"
