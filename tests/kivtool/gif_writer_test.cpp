@@ -48,6 +48,17 @@ TEST(GifTiming, LeavesOutFramesLessThanTwoCentisecondsApart) {
   EXPECT_EQ(two.shown[0].centiseconds, 2u);
 }
 
+TEST(GifTiming, CutsDelaysLongerThanAGifHolds) {
+  // 0.001 fps is 100000 cs a frame; the tiniest positive float would
+  // overflow the start times.
+  for (const double rate : {0.001, 1e-45}) {
+    const GifTiming slow = PlanGifTiming(9999, rate);
+    ASSERT_EQ(slow.shown.size(), 9999u);
+    EXPECT_EQ(slow.clamped, 9999u);
+    EXPECT_EQ(slow.shown.back().centiseconds, kMaxGifDelay);
+  }
+}
+
 // Plays a GIF the way a viewer does: each frame drawn over the canvas
 // (transparent pixels leave it), then disposed as its control block says.
 // The canvas holds indices; kClear marks a transparent pixel.

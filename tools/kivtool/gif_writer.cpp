@@ -14,6 +14,13 @@ namespace kivtool {
 
 GifTiming PlanGifTiming(std::uint32_t count, double rate) {
   GifTiming timing;
+  // Slower than one frame per 655.35 s: every delay is cut to the longest
+  // (and the start times below would not fit 64 bits).
+  if (100.0 / rate > kMaxGifDelay) {
+    for (std::uint32_t k = 0; k < count; ++k) timing.shown.push_back({k, kMaxGifDelay});
+    timing.clamped = count;
+    return timing;
+  }
   auto start = [rate](std::uint32_t k) {
     return static_cast<std::uint64_t>(std::llround(100.0 * k / rate));
   };

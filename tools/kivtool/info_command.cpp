@@ -39,7 +39,7 @@ class JsonObject {
 
 // Seconds to the microsecond, as ffprobe gives durations, without trailing zeros.
 std::string Seconds(double value) {
-  char text[48];
+  char text[512];  // room for the largest double in full
   std::snprintf(text, sizeof text, "%.6f", value);
   std::string out = text;
   while (out.back() == '0') out.pop_back();
