@@ -51,6 +51,11 @@ for k in $(seq 0 $((FRAMES - 1))); do
   # Transparent where the PNG's tRNS says so, the palette colour elsewhere.
   [ "$(/usr/bin/compare -metric AE "ga$n.png" "p$m.png" null: 2>&1)" = 0 ] || fail "GIF frame $k differs"
 done
+# Repeated frames become one longer frame: 3 x frame 0 then frame 1 at 10 fps.
+"$KIVTOOL" create -o rep.kiv --fps 10 p000.png p000.png p000.png p001.png
+"$KIVTOOL" export rep.kiv -o rep.gif
+[ "$(gifsicle --info rep.gif | sed -n 's/.*delay \([0-9.]*\)s.*/\1/p' | tr '\n' ' ')" = "0.30 0.10 " ] ||
+  fail "repeats: $(gifsicle --info rep.gif)"
 # Above 50 fps frames less than 2 cs apart are left out and the duration kept.
 "$MAKEDEMO" --width 32 --height 24 --frames 30 --fps 75 fast.kiv
 run "$KIVTOOL" export fast.kiv -o fast.gif
