@@ -124,10 +124,11 @@ python3 pngtool.py make
 python3 pngtool.py info info.json || fail "info values"
 "$KIVTOOL" info anim.kiv | grep -q '^frames: *4 (3 with their own chunk, 1 repeated)$' || fail "info text"
 [ "$("$KIVTOOL" check anim.kiv)" = "anim.kiv: ok" ] || fail "check of a good file"
-"$KIVTOOL" export anim.kiv -o 'out_%04d.png' --background || fail "export"
+"$KIVTOOL" export anim.kiv -o 'out_%04d.png' --background --start-number 3 || fail "export"
 python3 pngtool.py exported || fail "exported pictures"
-# ImageMagick reads the same colours: frame 6 pixel (0,0) is index 82 (grey ramp entry 18 -> 72).
-[ "$(/usr/bin/convert out_0006.png -format '%[pixel:p{0,0}]' info:)" = "srgb(72,72,72)" ] \
+# ImageMagick reads the same colours: frame 6 pixel (0,0) is index 82 (grey ramp entry 18 -> 72),
+# opaque (only 127 is transparent).
+[ "$(/usr/bin/convert out_0006.png -format '%[pixel:p{0,0}]' info:)" = "srgba(72,72,72,1)" ] \
   || fail "ImageMagick colour: $(/usr/bin/convert out_0006.png -format '%[pixel:p{0,0}]' info:)"
 
 # Version 909 stores frames 768 wide; they come back as they went in.
@@ -192,5 +193,5 @@ expect_usage export anim.kiv -o 'x_%d_%d.png'
 expect_usage export anim.kiv -o 'x.png'
 expect_usage create -o x.kiv f0.png
 expect_usage create -o x.kiv --fps 10 --version 929 f0.png
-"$KIVTOOL" --help | grep -q 'export FILE -o PATTERN' || fail "help"
+"$KIVTOOL" --help | grep -q 'export FILE -o OUTPUT' || fail "help"
 echo "kivtool e2e: ok"

@@ -1,7 +1,11 @@
-// kivtool's commands: each takes the arguments after its name (argv[0] is the
-// command name) and returns the process exit status: 0 success, 1 a finding
-// about the file (corrupt, refused), 2 a usage or I/O error.
+// kivtool's commands. main.cpp parses the command line into these option
+// records; each Run function returns the process exit status: 0 success,
+// 1 a bad or damaged animation, 2 a usage or I/O error.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace kivtool {
 
@@ -9,13 +13,67 @@ constexpr int kExitOk = 0;
 constexpr int kExitFinding = 1;
 constexpr int kExitUsage = 2;
 
-int RunInfo(int argc, char** argv);
-int RunCheck(int argc, char** argv);
-int RunExport(int argc, char** argv);
-int RunCreate(int argc, char** argv);
-int RunRender(int argc, char** argv);
+struct InfoOptions {
+  std::string file;
+  bool json = false;
+  bool compact = false;
+  bool ffmpegInput = false;
+};
+
+struct CheckOptions {
+  std::vector<std::string> files;
+};
+
+struct ExportOptions {
+  std::string file;
+  std::string output;
+  std::string format;  // png, gif or rgb24; empty: from the output name
+  bool composite = false;
+  bool background = false;
+  std::string frames;  // "A-B"; empty: all
+  std::uint32_t startNumber = 0;
+  bool salvage = false;
+  bool noClobber = false;
+  bool quiet = false;
+};
+
+struct RenderOptions {
+  std::string file;
+  std::string output;
+  std::string frames;
+  bool paused = false;
+  bool haveStartNumber = false;
+  std::uint32_t startNumber = 0;
+  bool salvage = false;
+  bool noClobber = false;
+  bool quiet = false;
+};
+
+struct CreateOptions {
+  std::string output;
+  float fps = 0;
+  std::int32_t version = 949;
+  std::uint32_t first = 0;
+  std::string background;
+  std::vector<std::string> frames;
+  bool noClobber = false;
+  bool quiet = false;
+};
+
+struct ThumbnailOptions {
+  std::uint32_t size = 256;
+  std::string input;
+  std::string output;
+};
+
+int RunInfo(const InfoOptions& options);
+int RunCheck(const CheckOptions& options);
+int RunExport(const ExportOptions& options);
+int RunRender(const RenderOptions& options);
+int RunCreate(const CreateOptions& options);
+int RunThumbnail(const ThumbnailOptions& options);
 
 // Prints "kivtool: <message>" and the help hint to stderr; returns kExitUsage.
-int UsageError(const char* message);
+int UsageError(const std::string& message);
 
 }  // namespace kivtool

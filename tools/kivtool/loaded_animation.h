@@ -21,29 +21,53 @@ class LoadedAnimation {
   // False when the file cannot be opened (opened() false) or is refused
   // (error() tells where and why).
   bool Load(const char* path);
+  // As Load, but a damaged frame does not refuse the file: every frame whose
+  // chunk reads and checks is kept, the others are marked damaged. True when
+  // the header, the background and the repeat flags are sound; damaged()
+  // then says whether anything was lost and error() where the damage starts.
+  bool Salvage(const char* path);
+
   bool opened() const { return opened_; }
+  bool headerRead() const { return headerRead_; }
   const kiv::AnimationError& error() const { return error_; }
   const kiv::AnimationHeader& header() const { return header_; }
+  std::uint64_t fileSize() const { return fileSize_; }
 
-  std::uint32_t first() const { return firstFrame_; }
-  std::uint32_t last() const { return lastFrame_; }
+  std::uint32_t first() const { return header_.firstFrame; }
+  std::uint32_t last() const { return header_.lastFrame; }
+  std::uint32_t count() const { return header_.lastFrame - header_.firstFrame + 1; }
+  // Null for a damaged frame.
   kiv::FrameChunk* frame(std::uint32_t number) const { return frames_[number]; }
   bool repeated(std::uint32_t number) const { return repeatFlags_[number] != 0; }
+  bool damaged() const { return !damage_.empty(); }
+  // Why a frame was lost (empty when it is intact).
+  const std::string& damageOf(std::uint32_t number) const;
+  std::uint32_t readableFrames() const;
   kiv::FrameChunk* background() const { return backgroundChunk_; }
   const std::uint8_t* backgroundPicture() const { return backgroundBuffer_.get(); }
   std::size_t pictureSize() const;
 
+  // Expands frame `number` into picture (pictureSize() bytes); composed over
+  // the background through index 127 when `composite`. False for a damaged
+  // frame.
+  bool Picture(std::uint32_t number, bool composite, std::uint8_t* picture) const;
+
  private:
   kiv::AnimationTables Tables();
+  bool Open(const char* path);
+  void ContinueAfterDamage(const char* path);
 
   bool opened_ = false;
+  bool headerRead_ = false;
   kiv::AnimationError error_;
   kiv::AnimationHeader header_{};
+  std::uint64_t fileSize_ = 0;
   float frameRate_ = 0;
   std::uint32_t firstFrame_ = 0;
   std::uint32_t lastFrame_ = 0;
   std::vector<kiv::FrameChunk*> frames_;
   std::vector<std::int32_t> repeatFlags_;
+  std::vector<std::string> damage_;  // per frame number; empty when none is damaged
   kiv::FrameChunk* backgroundChunk_ = nullptr;
   std::unique_ptr<std::uint8_t[]> backgroundBuffer_;
   std::unique_ptr<std::uint8_t[]> legacyScratch_;
@@ -53,11 +77,13 @@ class LoadedAnimation {
 // why on stderr and returns the command's exit status (kExitUsage when the
 // file cannot be opened, kExitFinding when it is refused).
 int LoadOrReport(LoadedAnimation& animation, const char* path);
+// The same with Salvage: -1 also when frames were lost (the caller reports them).
+int SalvageOrReport(LoadedAnimation& animation, const char* path);
 
 // "kivtool: FILE: offset 0x1a3 (419): frame 3: what" on stderr.
 void ReportRefusal(const char* path, const kiv::AnimationError& error);
 // "kivtool: FILE: message" on stderr.
-void ReportIoError(const char* path, const std::string& message);
+void ReportIoError(const std::string& path, const std::string& message);
 
 // The player's screen palette: the font sheet's colour map (stored blue,
 // green, red at byte 18) with the ramps on top. 768 bytes, red green blue.

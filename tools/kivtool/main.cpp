@@ -1,66 +1,157 @@
-// kivtool: inspect, check, export and create KIV animation files.
-#include <cstdio>
-#include <cstring>
+// kivtool: inspect, check, export, render and create KIV animation files.
+// One CLI11 parser serves every command: `kivtool COMMAND --help` lists the
+// command's options and an unknown option is named in the error.
+#include <CLI/CLI.hpp>
 
+#include <cstdio>
+#include <new>
+#include <string>
+
+#include "anim/animation_file.h"
 #include "commands.h"
 
 namespace kivtool {
-namespace {
 
-struct Command {
-  const char* name;
-  int (*run)(int argc, char** argv);
-  const char* usage;
-};
-
-const Command kCommands[] = {
-    {"info", RunInfo, "info FILE [--json]          print the header and the frame statistics"},
-    {"check", RunCheck, "check FILE                  read every chunk and check its tokens"},
-    {"export", RunExport,
-     "export FILE -o PATTERN [--background]\n"
-     "                              write frame N as PATTERN with %d or %0Nd replaced by N\n"
-     "                              (8-bit palette PNG, screen palette); --background also\n"
-     "                              writes the background, the number replaced by \"background\""},
-    {"create", RunCreate,
-     "create -o OUT --fps F [--version V] [--first N] [--background PNG] FRAME.png...\n"
-     "                              build a file (version 949 unless given; 909 to 939 need\n"
-     "                              720x576 frames); palette PNGs keep their indices, others\n"
-     "                              take the nearest screen-palette colour"},
-    {"render", RunRender, "render FILE -o PATTERN [--frames A-B] [--paused]\n                              write the screens the player shows (frame, background, text)\n                              as palette PNGs, computed offscreen with a simulated clock"},
-};
-
-void PrintHelp() {
-  std::printf("usage: kivtool COMMAND [ARGUMENTS]\n\ncommands:\n");
-  for (const Command& command : kCommands) std::printf("  %s\n", command.usage);
-  std::printf("\n  --help                      show this help\n"
-              "  --version                   show the version\n\n"
-              "exit status: 0 success, 1 the file is corrupt or refused, 2 usage or I/O error\n");
-}
-
-}  // namespace
-
-int UsageError(const char* message) {
-  std::fprintf(stderr, "kivtool: %s\nTry 'kivtool --help' for more information.\n", message);
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "kivtool: %s\nTry 'kivtool --help' for more information.\n", message.c_str());
   return kExitUsage;
 }
 
+namespace {
+
+const char kExitStatus[] =
+    "Exit status: 0 success, 1 a bad or damaged animation, 2 a usage or I/O error.\n";
+const char kSynopsis[] =
+    "Commands in short (kivtool COMMAND --help tells more):\n"
+    "  kivtool info FILE [--json [--compact]] [--ffmpeg-input]\n"
+    "  kivtool check FILE...\n"
+    "  kivtool export FILE -o OUTPUT [--format png|gif|rgb24] [--composite] [--background]\n"
+    "                 [--frames A-B] [--start-number N] [--salvage] [-n] [-q]\n"
+    "  kivtool render FILE -o PATTERN [--frames A-B] [--paused] [--start-number N] [--salvage] [-n] [-q]\n"
+    "  kivtool create -o OUT.kiv --fps F [--version V] [--first N] [--background BG.png] [-n] [-q] FRAME.png...\n"
+    "  kivtool thumbnail [-s SIZE] INPUT OUTPUT.png\n"
+    "OUTPUT of export: a PNG name pattern with %d or %0Nd, a .gif name, or - for standard output\n"
+    "(a PNG stream, or raw RGB with --format rgb24; `kivtool info --ffmpeg-input` gives ffmpeg's\n"
+    "input arguments for it).\n\n";
+
+void AddQuietAndNoClobber(CLI::App* command, bool* noClobber, bool* quiet) {
+  command->add_flag("-n,--no-clobber", *noClobber, "refuse to replace existing output files");
+  command->add_flag("-q,--quiet", *quiet, "no progress line (shown only when stderr is a terminal)");
+}
+
+}  // namespace
 }  // namespace kivtool
 
 int main(int argc, char** argv) {
   using namespace kivtool;
-  if (argc < 2) return UsageError("no command given");
-  const char* name = argv[1];
-  if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 || std::strcmp(name, "help") == 0) {
-    PrintHelp();
-    return kExitOk;
+  CLI::App app{"kivtool: inspect, check, export, render and create KIV animation files.", "kivtool"};
+  app.footer(std::string(kSynopsis) + kExitStatus);
+  app.set_version_flag("--version", std::string("kivtool ") + KIV_VERSION);
+  app.require_subcommand(1);
+
+  InfoOptions info;
+  CLI::App* infoCommand = app.add_subcommand("info", "print the header and the frame statistics");
+  infoCommand->add_option("FILE", info.file, "the animation")->required();
+  CLI::Option* json = infoCommand->add_flag("--json", info.json, "JSON, pretty-printed");
+  infoCommand->add_flag("--compact", info.compact, "JSON on one line")->needs(json);
+  infoCommand->add_flag("--ffmpeg-input", info.ffmpegInput,
+                        "print the ffmpeg input arguments for `export --format rgb24 -o -`");
+  infoCommand->footer("A damaged file: what could be read and where the damage starts, exit 1.\n");
+
+  CheckOptions check;
+  CLI::App* checkCommand =
+      app.add_subcommand("check", "read every chunk and check its tokens; one verdict line per file");
+  checkCommand->add_option("FILE", check.files, "the animations")->required();
+  checkCommand->footer("Exit status: the worst of the files.\n");
+
+  ExportOptions exportOptions;
+  CLI::App* exportCommand = app.add_subcommand(
+      "export", "write the frames as PNG pictures, an animated GIF or raw RGB for ffmpeg");
+  exportCommand->add_option("FILE", exportOptions.file, "the animation")->required();
+  exportCommand
+      ->add_option("-o,--output", exportOptions.output,
+                   "a PNG name pattern with %d or %0Nd, a .gif name, or - for standard output")
+      ->required();
+  exportCommand->add_option("--format", exportOptions.format, "png, gif or rgb24 (default: from OUTPUT; - gives PNGs)")
+      ->check(CLI::IsMember({"png", "gif", "rgb24"}));
+  exportCommand->add_flag("--composite", exportOptions.composite,
+                          "each frame over the background through index 127, as the player shows it "
+                          "(without: 127 is transparent)");
+  exportCommand->add_flag("--background", exportOptions.background,
+                          "also write the background picture, \"background\" in place of the number");
+  exportCommand->add_option("--frames", exportOptions.frames, "only frames A to B (frame numbers)");
+  exportCommand->add_option("--start-number", exportOptions.startNumber,
+                            "number of the first file of a PNG sequence (default 0)");
+  exportCommand->add_flag("--salvage", exportOptions.salvage,
+                          "write every frame that decodes, skip damaged ones (exit 1 if any)");
+  AddQuietAndNoClobber(exportCommand, &exportOptions.noClobber, &exportOptions.quiet);
+
+  RenderOptions render;
+  CLI::App* renderCommand = app.add_subcommand(
+      "render", "write the screens the player shows (frame, background, text) as palette PNGs");
+  renderCommand->add_option("FILE", render.file, "the animation")->required();
+  renderCommand->add_option("-o,--output", render.output, "a PNG name pattern with %d or %0Nd")->required();
+  renderCommand->add_option("--frames", render.frames, "only frames A to B (frame numbers)");
+  renderCommand->add_flag("--paused", render.paused, "the screens of the paused player");
+  CLI::Option* renderStart = renderCommand->add_option(
+      "--start-number", render.startNumber, "number of the first file (default: the frame number)");
+  renderCommand->add_flag("--salvage", render.salvage,
+                          "render every frame that decodes, skip damaged ones (exit 1 if any)");
+  AddQuietAndNoClobber(renderCommand, &render.noClobber, &render.quiet);
+
+  CreateOptions create;
+  CLI::App* createCommand = app.add_subcommand("create", "build an animation file from PNG pictures");
+  createCommand->add_option("-o,--output", create.output, "the animation to write")->required();
+  createCommand->add_option("--fps", create.fps, "frame rate, a finite number 0 or more")
+      ->required()
+      ->check(CLI::NonNegativeNumber);
+  createCommand->add_option("--version", create.version, "file version (default 949; 909 to 939 need 720x576)")
+      ->check(CLI::IsMember({909, 919, 929, 939, 949}));
+  createCommand->add_option("--first", create.first, "number of the first frame")
+      ->check(CLI::Range(0u, kiv::kLastFrameLimit));
+  createCommand->add_option("--background", create.background, "the background picture (PNG)");
+  createCommand->add_option("FRAME", create.frames,
+                            "the frames (PNG; palette PNGs keep their indices, others take the "
+                            "nearest screen-palette colour)")
+      ->required();
+  AddQuietAndNoClobber(createCommand, &create.noClobber, &create.quiet);
+
+  ThumbnailOptions thumbnail;
+  CLI::App* thumbnailCommand = app.add_subcommand(
+      "thumbnail", "a PNG of the first frame over the background, scaled to fit SIZE x SIZE");
+  thumbnailCommand->add_option("-s,--size", thumbnail.size, "the largest side in pixels (default 256)")
+      ->check(CLI::Range(1u, 4096u));
+  thumbnailCommand->add_option("INPUT", thumbnail.input, "the animation")->required();
+  thumbnailCommand->add_option("OUTPUT", thumbnail.output, "the PNG to write")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::string where;
+    for (const CLI::App* command : app.get_subcommands()) where = command->get_name() + ": ";
+    return UsageError(where + e.what());
   }
-  if (std::strcmp(name, "--version") == 0) {
-    std::printf("kivtool %s\n", KIV_VERSION);
-    return kExitOk;
+
+  try {
+    if (infoCommand->parsed()) return RunInfo(info);
+    if (checkCommand->parsed()) return RunCheck(check);
+    if (exportCommand->parsed()) return RunExport(exportOptions);
+    if (renderCommand->parsed()) {
+      render.haveStartNumber = renderStart->count() > 0;
+      return RunRender(render);
+    }
+    if (createCommand->parsed()) return RunCreate(create);
+    if (thumbnailCommand->parsed()) return RunThumbnail(thumbnail);
+  } catch (const std::bad_alloc&) {
+    // Temporary files are removed as the stack unwinds.
+    std::fprintf(stderr, "kivtool: not enough memory\n");
+    return kExitUsage;
   }
-  for (const Command& command : kCommands) {
-    if (std::strcmp(name, command.name) == 0) return command.run(argc - 1, argv + 1);
-  }
-  std::fprintf(stderr, "kivtool: unknown command '%s'\nTry 'kivtool --help' for more information.\n", name);
-  return kExitUsage;
+  return UsageError("no command given");
 }

@@ -1,5 +1,7 @@
 #include "png_files.h"
 
+#include "output_file.h"
+
 #include <png.h>
 
 #include <cerrno>
@@ -28,53 +30,97 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-}  // namespace
+// Writes go through our own function so that a failed write keeps the
+// system's reason instead of libpng's "Write Error".
+struct PngSink {
+  std::FILE* stream;
+  int errnum = 0;
+};
 
-bool WritePalettePng(const char* path, const std::uint8_t* indices, std::int32_t width,
-                     std::int32_t height, const std::vector<std::uint8_t>& palette,
-                     std::string* error) {
-  std::FILE* file = std::fopen(path, "wb");
-  if (file == nullptr) {
-    *error = std::string("cannot create: ") + std::strerror(errno);
-    return false;
+void OnPngWrite(png_structp png, png_bytep data, png_size_t length) {
+  auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
+  errno = 0;
+  if (std::fwrite(data, 1, length, sink->stream) != length) {
+    sink->errnum = errno != 0 ? errno : EIO;
+    png_error(png, "write failed");
   }
+}
+
+void OnPngFlush(png_structp) {}
+
+// Writes one PNG; the caller has set up nothing but the pixel layout.
+bool WritePng(std::FILE* stream, const std::uint8_t* pixels, std::int32_t width, std::int32_t height,
+              int colourType, const std::vector<std::uint8_t>* palette, int transparentIndex,
+              std::string* error) {
   PngErrorText pngError;
+  PngSink sink{stream};
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &pngError, OnPngError, OnPngWarning);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   if (png == nullptr || info == nullptr) {
     png_destroy_write_struct(&png, &info);
-    std::fclose(file);
     *error = "out of memory";
     return false;
   }
   png_color colours[256];
-  for (int i = 0; i < 256; ++i) {
-    colours[i].red = palette[3 * i];
-    colours[i].green = palette[3 * i + 1];
-    colours[i].blue = palette[3 * i + 2];
+  png_byte alpha[256];
+  if (palette != nullptr) {
+    for (int i = 0; i < 256; ++i) {
+      colours[i].red = (*palette)[3 * i];
+      colours[i].green = (*palette)[3 * i + 1];
+      colours[i].blue = (*palette)[3 * i + 2];
+      alpha[i] = i == transparentIndex ? 0 : 255;
+    }
   }
+  const std::size_t rowBytes =
+      static_cast<std::size_t>(width) * (colourType == PNG_COLOR_TYPE_RGB ? 3u : 1u);
   if (setjmp(png_jmpbuf(png)) != 0) {
     png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    *error = pngError.text;
+    *error = sink.errnum != 0 ? std::strerror(sink.errnum) : pngError.text;
     return false;
   }
-  png_init_io(png, file);
+  png_set_write_fn(png, &sink, OnPngWrite, OnPngFlush);
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-               PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_set_PLTE(png, info, colours, 256);
+               colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (palette != nullptr) {
+    png_set_PLTE(png, info, colours, 256);
+    // tRNS may stop after the last transparent entry; the rest is opaque.
+    if (transparentIndex >= 0 && transparentIndex < 256) {
+      png_set_tRNS(png, info, alpha, transparentIndex + 1, nullptr);
+    }
+  }
   png_write_info(png, info);
   for (std::int32_t y = 0; y < height; ++y) {
-    png_write_row(png, indices + static_cast<std::size_t>(y) * static_cast<std::size_t>(width));
+    png_write_row(png, pixels + static_cast<std::size_t>(y) * rowBytes);
   }
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
-  if (std::fclose(file) != 0) {
-    *error = std::string("cannot write: ") + std::strerror(errno);
-    return false;
-  }
   return true;
+}
+
+}  // namespace
+
+bool WritePalettePng(std::FILE* stream, const std::uint8_t* indices, std::int32_t width,
+                     std::int32_t height, const std::vector<std::uint8_t>& palette,
+                     int transparentIndex, std::string* error) {
+  return WritePng(stream, indices, width, height, PNG_COLOR_TYPE_PALETTE, &palette, transparentIndex,
+                  error);
+}
+
+bool WriteRgbPng(std::FILE* stream, const std::uint8_t* rgb, std::int32_t width, std::int32_t height,
+                 std::string* error) {
+  return WritePng(stream, rgb, width, height, PNG_COLOR_TYPE_RGB, nullptr, kNoTransparency, error);
+}
+
+bool SavePalettePng(const std::string& path, bool noClobber, const std::uint8_t* indices,
+                    std::int32_t width, std::int32_t height,
+                    const std::vector<std::uint8_t>& palette, int transparentIndex,
+                    std::string* error) {
+  OutputFile file;
+  if (!file.Open(path, noClobber, error)) return false;
+  if (!WritePalettePng(file.stream(), indices, width, height, palette, transparentIndex, error)) {
+    return false;  // the OutputFile removes the partial file
+  }
+  return file.Commit(error);
 }
 
 bool ReadPng(const char* path, PngPicture* picture, std::string* error) {

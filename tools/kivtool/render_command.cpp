@@ -1,4 +1,4 @@
-// kivtool render FILE -o PATTERN [--frames A-B] [--paused]
+// kivtool render FILE -o PATTERN [--frames A-B] [--paused] [--start-number N] [--salvage]
 //
 // Runs the Player on a display in memory with a simulated clock and writes
 // each screen it shows (frame, background layer, text lines) as an 8-bit
@@ -11,8 +11,17 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "anim/animation_file.h"
+#include "anim/animation_writer.h"
 #include "commands.h"
+#include "frame_range.h"
+#include "loaded_animation.h"
+#include "output_file.h"
+#include "progress.h"
 #include "name_pattern.h"
 #include "png_files.h"
 #include "display/display.h"
@@ -27,29 +36,13 @@ namespace {
 
 constexpr DWORD kTickMs = 10;
 
-int RenderUsage(const std::string& problem) { return UsageError(("render: " + problem).c_str()); }
-
 // The simulated millisecond timer that the frame clock reads.
 DWORD g_simulatedNow = 0;
 DWORD SimulatedNow() { return g_simulatedNow; }
 
-bool ParseFrameRange(const std::string& text, std::uint32_t* first, std::uint32_t* last) {
-  const std::size_t dash = text.find('-');
-  if (dash == std::string::npos || dash == 0 || dash + 1 >= text.size()) return false;
-  auto number = [](const std::string& part, std::uint32_t* value) {
-    if (part.empty() || part.size() > 5) return false;
-    for (char c : part) {
-      if (c < '0' || c > '9') return false;
-    }
-    *value = static_cast<std::uint32_t>(std::stoul(part));
-    return true;
-  };
-  return number(text.substr(0, dash), first) && number(text.substr(dash + 1), last) &&
-         *first <= *last;
-}
-
 // Writes the screen as an 8-bit palette PNG with the palette it is shown with.
-bool WriteScreenPng(const std::string& path, kiv::MemoryDisplay& display, std::string* problem) {
+bool WriteScreenPng(const std::string& path, bool noClobber, kiv::MemoryDisplay& display,
+                    std::string* problem) {
   const std::int32_t width = display.Width(), height = display.Height();
   const std::size_t pitch = static_cast<std::size_t>(display.Pitch());
   std::vector<std::uint8_t> indices;
@@ -59,7 +52,7 @@ bool WriteScreenPng(const std::string& path, kiv::MemoryDisplay& display, std::s
     indices.insert(indices.end(), row, row + width);
   }
   const std::vector<std::uint8_t> palette(display.Palette(), display.Palette() + 768);
-  return WritePalettePng(path.c_str(), indices.data(), width, height, palette, problem);
+  return SavePalettePng(path, noClobber, indices.data(), width, height, palette, kNoTransparency, problem);
 }
 
 // Everything the offscreen run puts in place, taken down again on every way out.
@@ -106,50 +99,115 @@ class OffscreenRun {
   platform::TimeSource previousTime_ = nullptr;
 };
 
+// A copy of a damaged file that the player loads: the intact chunks as they
+// are, every damaged frame marked as a repeat of the one before (the first
+// frame, if damaged, gets an empty picture), in a temporary file that is
+// removed again.
+class RepairedCopy {
+ public:
+  ~RepairedCopy() {
+    if (!path_.empty()) unlink(path_.c_str());
+  }
+  bool Write(const LoadedAnimation& animation, std::string* error) {
+    const kiv::AnimationHeader& h = animation.header();
+    kiv::AnimationWriteOptions options;
+    options.version = kiv::kVersion949;
+    options.frameRate = h.frameRate;
+    options.firstFrame = h.firstFrame;
+    options.loopStart = h.loopStart;
+    options.loopEnd = h.loopEnd;
+    options.width = h.width;
+    options.height = h.height;
+    std::vector<std::int32_t> flags;
+    std::vector<std::vector<std::uint8_t>> payloads;
+    for (std::uint32_t f = animation.first(); f <= animation.last(); ++f) {
+      const kiv::FrameChunk* chunk = animation.frame(f);
+      const bool reuse = f != animation.first() && (chunk == nullptr || animation.repeated(f));
+      flags.push_back(reuse ? 1 : 0);
+      if (reuse) continue;
+      if (chunk != nullptr) {
+        payloads.emplace_back(chunk->payload, chunk->payload + chunk->compressedSize);
+      } else {
+        const std::vector<std::uint8_t> blank(animation.pictureSize(), 0);
+        kiv::FrameChunk empty;
+        empty.Encode(blank.data(), static_cast<std::int32_t>(blank.size()));
+        payloads.emplace_back(empty.payload, empty.payload + empty.compressedSize);
+      }
+    }
+    const kiv::FrameChunk* background = animation.background();
+    const std::vector<std::uint8_t> backgroundPayload(background->payload,
+                                                      background->payload + background->compressedSize);
+    const std::vector<std::uint8_t> bytes =
+        kiv::AssembleAnimation(options, h.lastFrame, backgroundPayload, flags, payloads);
+    const char* directory = std::getenv("TMPDIR");
+    std::string name = std::string(directory != nullptr && *directory != '\0' ? directory : "/tmp") +
+                       "/kivtool-salvage.XXXXXX";
+    const int fd = mkstemp(name.data());
+    if (fd < 0) {
+      *error = name + ": " + SystemReason(errno);
+      return false;
+    }
+    path_ = name;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (written <= 0) {
+        *error = name + ": " + SystemReason(errno);
+        close(fd);
+        return false;
+      }
+      done += static_cast<std::size_t>(written);
+    }
+    if (close(fd) != 0) {
+      *error = name + ": " + SystemReason(errno);
+      return false;
+    }
+    return true;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 }  // namespace
 
-int RunRender(int argc, char** argv) {
-  const char* file = nullptr;
-  std::string patternText;
-  bool havePattern = false, haveRange = false, paused = false;
-  std::uint32_t from = 0, to = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-o" || arg == "--output") {
-      if (i + 1 >= argc) return RenderUsage("-o needs a PATTERN");
-      patternText = argv[++i];
-      havePattern = true;
-    } else if (arg == "--frames") {
-      if (i + 1 >= argc || !ParseFrameRange(argv[i + 1], &from, &to)) {
-        return RenderUsage("--frames needs a range A-B with A <= B");
-      }
-      ++i;
-      haveRange = true;
-    } else if (arg == "--paused") {
-      paused = true;
-    } else if (!arg.empty() && arg[0] == '-') {
-      return RenderUsage("unknown option " + arg);
-    } else if (file == nullptr) {
-      file = argv[i];
-    } else {
-      return RenderUsage("only one FILE");
-    }
-  }
-  if (file == nullptr) return RenderUsage("no FILE");
-  if (!havePattern) return RenderUsage("no -o PATTERN");
+int RunRender(const RenderOptions& options) {
+  const char* file = options.file.c_str();
   NamePattern pattern;
   std::string problem;
-  if (!ParsePattern(patternText.c_str(), &pattern, &problem)) return RenderUsage(problem);
-  if (std::strlen(file) >= sizeof(kiv::AnimationPath)) {
+  if (!ParsePattern(options.output.c_str(), &pattern, &problem)) return UsageError("render: " + problem);
+  FrameRange range;
+  const bool haveRange = !options.frames.empty();
+  if (haveRange && !ParseFrameRange(options.frames, &range)) {
+    return UsageError("render: --frames needs a range A-B of frame numbers with A <= B");
+  }
+
+  // kivtool's own load names what is wrong (missing file, damage and where);
+  // the player then loads the file, or its repaired copy, again.
+  LoadedAnimation animation;
+  if (const int status = options.salvage ? SalvageOrReport(animation, file) : LoadOrReport(animation, file);
+      status >= 0) {
+    return status;
+  }
+  RepairedCopy repaired;
+  std::string playerPath = options.file;
+  if (animation.damaged()) {
+    if (!repaired.Write(animation, &problem)) {
+      ReportIoError(file, "cannot write the repaired copy: " + problem);
+      return kExitUsage;
+    }
+    playerPath = repaired.path();
+  }
+  if (playerPath.size() >= sizeof(kiv::AnimationPath)) {
     std::fprintf(stderr, "kivtool: %s: path too long\n", file);
     return kExitUsage;
   }
-
-  if (!kiv::ProbeAnimationHeader(file)) {
+  if (!kiv::ProbeAnimationHeader(playerPath.c_str())) {
     std::fprintf(stderr, "kivtool: %s: not a KIV animation or a corrupt one\n", file);
     return kExitFinding;
   }
-  std::strcpy(kiv::AnimationPath, file);
+  std::strcpy(kiv::AnimationPath, playerPath.c_str());
 
   OffscreenRun run;
   if (!run.Start()) {
@@ -158,26 +216,40 @@ int RunRender(int argc, char** argv) {
   }
   kiv::Player& player = run.player();
   const std::uint32_t first = player.FirstFrame, last = player.LastFrame;
-  if (!haveRange) {
-    from = first;
-    to = last;
-  } else if (from < first || to > last) {
-    std::fprintf(stderr, "kivtool: %s: frames %u-%u lie outside the animation's %u-%u\n", file,
-                 from, to, first, last);
-    return kExitUsage;
+  std::uint32_t from = first, to = last;
+  if (haveRange) {
+    from = range.from;
+    to = range.to;
+    if (from < first || to > last) {
+      std::fprintf(stderr, "kivtool: %s: frames %u-%u lie outside the animation's %u-%u\n", file, from, to,
+                   first, last);
+      return kExitUsage;
+    }
   }
 
+  int status = kExitOk;
+  Progress progress("render", to - from + 1, options.quiet);
   auto save = [&](std::uint32_t frame) {
-    const std::string name = pattern.For(frame);
+    progress.Update(frame - from + 1);
+    if (animation.frame(frame) == nullptr) {
+      progress.Finish();
+      std::fprintf(stderr, "kivtool: %s: frame %u skipped: %s\n", file, frame, animation.damageOf(frame).c_str());
+      status = kExitFinding;
+      return true;
+    }
+    const std::string name =
+        pattern.For(options.haveStartNumber ? static_cast<unsigned long>(options.startNumber) + (frame - from)
+                                            : static_cast<unsigned long>(frame));
     std::string why;
-    if (!WriteScreenPng(name, run.display(), &why)) {
-      std::fprintf(stderr, "kivtool: %s: %s\n", name.c_str(), why.c_str());
+    if (!WriteScreenPng(name, options.noClobber, run.display(), &why)) {
+      progress.Finish();
+      ReportIoError(name, why);
       return false;
     }
     return true;
   };
 
-  if (paused) {
+  if (options.paused) {
     // Esc on a tick that is not due pauses; each paused tick shows the
     // picture decoded on the tick before, so a frame takes two ticks.
     kiv::KeyState::flags[kiv::kScanEsc] = 1;
@@ -188,7 +260,7 @@ int RunRender(int argc, char** argv) {
       run.Tick(kTickMs);
       if (!save(frame)) return kExitUsage;
     }
-    return kExitOk;
+    return status;
   }
 
   // Below one frame an hour the simulated clock would count for too long.
@@ -212,7 +284,7 @@ int RunRender(int argc, char** argv) {
     if (shown >= from && !save(shown)) return kExitUsage;
     if (shown == to) break;
   }
-  return kExitOk;
+  return status;
 }
 
 }  // namespace kivtool

@@ -1,0 +1,33 @@
+#include "progress.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace kivtool {
+
+Progress::Progress(std::string what, std::size_t total, bool quiet)
+    : what_(std::move(what)), total_(total), shown_(!quiet && isatty(STDERR_FILENO) == 1) {}
+
+Progress::~Progress() { Finish(); }
+
+void Progress::Update(std::size_t done) {
+  if (!shown_ || total_ == 0) return;
+  const int percent = static_cast<int>(done * 100 / total_);
+  if (percent == lastPercent_) return;
+  lastPercent_ = percent;
+  std::fprintf(stderr, "\r%s: %zu/%zu (%d%%)", what_.c_str(), done, total_, percent);
+  std::fflush(stderr);
+  drawn_ = true;
+}
+
+void Progress::Finish() {
+  if (!drawn_) return;
+  // Overwrite the line with blanks and return to its start.
+  std::fprintf(stderr, "\r\033[K");
+  std::fflush(stderr);
+  drawn_ = false;
+  lastPercent_ = -1;
+}
+
+}  // namespace kivtool

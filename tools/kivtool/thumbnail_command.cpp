@@ -1,0 +1,42 @@
+// kivtool thumbnail [-s SIZE] INPUT OUTPUT.png: the first frame over the
+// background, as the player shows it, shrunk to fit SIZE x SIZE. File
+// managers call it through the .thumbnailer entry; a damaged file gives exit
+// 1 and no output, so they mark it failed instead of showing garbage.
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "image_scale.h"
+#include "loaded_animation.h"
+#include "output_file.h"
+#include "png_files.h"
+
+namespace kivtool {
+
+int RunThumbnail(const ThumbnailOptions& options) {
+  const char* path = options.input.c_str();
+  LoadedAnimation animation;
+  if (const int status = LoadOrReport(animation, path); status >= 0) return status;
+  const kiv::AnimationHeader& h = animation.header();
+  std::vector<std::uint8_t> picture(animation.pictureSize());
+  animation.Picture(animation.first(), true, picture.data());
+  const std::vector<std::uint8_t> palette = ScreenPalette();
+  std::vector<std::uint8_t> rgb(picture.size() * 3);
+  for (std::size_t i = 0; i < picture.size(); ++i) {
+    for (std::size_t c = 0; c < 3; ++c) rgb[3 * i + c] = palette[3 * static_cast<std::size_t>(picture[i]) + c];
+  }
+  const Size source{h.width, h.height};
+  const Size target = FitWithin(source, static_cast<std::int32_t>(options.size));
+  const std::vector<std::uint8_t> scaled = ScaleByArea(rgb.data(), source, target);
+
+  OutputFile out;
+  std::string error;
+  if (!out.Open(options.output, false, &error) ||
+      !WriteRgbPng(out.stream(), scaled.data(), target.width, target.height, &error) || !out.Commit(&error)) {
+    ReportIoError(options.output, error);
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+}  // namespace kivtool
