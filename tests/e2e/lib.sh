@@ -43,7 +43,17 @@ start_xvfb() {
 start_window_manager() {
   openbox --sm-disable >/dev/null 2>&1 &
   E2E_PIDS+=($!)
-  sleep 0.5
+  # A window mapped while openbox is still taking over the screen may never
+  # be managed (SDL then waits for its map): wait until it answers as the
+  # screen's window manager.
+  local i
+  for i in $(seq 1 150); do
+    if wmctrl -m >/dev/null 2>&1; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  fail "openbox did not take over the screen"
 }
 
 # wait_for_window TITLE-REGEX [SECONDS]: prints the id of the first matching window.
