@@ -59,7 +59,11 @@ void SystemServices::RemoveKeyboardHook() { KeyState::Remove(); }
 
 bool SystemServices::MusicPlayerProbe() { return kiv::MusicPlayerProbe(); }
 
-bool SystemServices::DisplayInit() { return TheSdlDisplay().Init(); }
+bool SystemServices::DisplayInit() {
+  if (!TheSdlDisplay().Init()) return false;
+  platform::EndOnDisplayLoss();
+  return true;
+}
 
 void SystemServices::AttachInput() { platform::AttachSdlInput(); }
 
@@ -68,7 +72,9 @@ void SystemServices::DetachInput() { platform::DetachSdlInput(); }
 bool SystemServices::DisplayShutdown() { return TheSdlDisplay().Shutdown(); }
 
 bool SystemServices::SetVideoMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) {
-  return TheSdlDisplay().SetVideoMode(width, height, bitsPerPixel);
+  if (!TheSdlDisplay().SetVideoMode(width, height, bitsPerPixel)) return false;
+  platform::EndOnDisplayLoss();  // SDL may have opened its window's connection anew
+  return true;
 }
 
 void SystemServices::SetCaption(const char* path) { TheSdlDisplay().SetCaption(path); }
