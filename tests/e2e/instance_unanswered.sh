@@ -70,7 +70,7 @@ E2E_PIDS+=("$TRACER")
 NAME="@kivplay-$(id -u)@%3A${DISPLAY#:}-myclass-kiv player"
 published() { grep -qF "$NAME" /proc/net/unix; }
 wait_until 15 published || fail "stuck: the first instance never published its name"
-STUCK=$(pgrep -P "$TRACER") || fail "stuck: no player under strace"
+STUCK=$(child_pid "$TRACER") || fail "stuck: no player under strace"
 run_second stuck
 grep -qxF "kivplay: the player already running (process $STUCK) is not answering and has no window yet" \
   "$E2E_TMP/stuck.err" || fail "stuck: stderr was: $(cat "$E2E_TMP/stuck.err")"

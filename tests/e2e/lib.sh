@@ -70,6 +70,15 @@ wait_for_window() {
   return 1
 }
 
+# child_pid PID: the first child process of PID (a program started under
+# strace), from /proc alone.
+child_pid() {
+  local children
+  children=$(cat "/proc/$1/task/$1/children" 2>/dev/null) || return 1
+  [ -n "$children" ] || return 1
+  echo "${children%% *}"
+}
+
 # wait_exit PID [SECONDS]: waits for a background process and prints its status.
 # Call it in the shell that started the process (redirect its output; never
 # inside $(...), whose subshell cannot reap the process).

@@ -21,7 +21,7 @@ quit_while_loading() {
   tracer=$!
   E2E_PIDS+=("$tracer")
   window=$(wait_for_window 'big\.kiv - KIV Player 3\.1' 30) || fail "$way: no window: $(cat "$E2E_TMP/$way.err")"
-  player=$(pgrep -P "$tracer") || fail "$way: no player under strace"
+  player=$(child_pid "$tracer") || fail "$way: no player under strace"
   # The window shows before the load starts, and the load takes seconds.
   start=$(date +%s%N)
   case $way in
