@@ -1,5 +1,7 @@
 #include "app/system_services.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 
 #include "anim/animation_file.h"
@@ -61,6 +63,14 @@ bool SystemServices::MusicPlayerProbe() { return kiv::MusicPlayerProbe(); }
 
 bool SystemServices::DisplayInit() {
   if (!TheSdlDisplay().Init()) return false;
+  if (!platform::VideoShowsWindows()) {
+    // Playing on in a window nobody can see would never end by itself.
+    const char* display = std::getenv("DISPLAY");
+    std::fprintf(stderr, "kivplay: cannot open the X display %s\n",
+                 display != nullptr && display[0] != '\0' ? display : "(DISPLAY is not set)");
+    TheSdlDisplay().Shutdown();
+    return false;
+  }
   platform::EndOnDisplayLoss();
   return true;
 }

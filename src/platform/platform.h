@@ -30,6 +30,11 @@ void PumpEvents();
 bool PollEvent(Event* event);
 void Delay(std::uint32_t milliseconds);
 
+// Whether SDL video, once up, can show a window. Without a reachable display
+// SDL falls back to a driver that shows nothing; only a driver named in
+// SDL_VIDEODRIVER is accepted without a window manager interface.
+bool VideoShowsWindows();
+
 // SIGINT and SIGTERM post WM_CLOSE to this window, through the message
 // functions; null gives the signals back their usual effect.
 void SetSignalWindow(HWND window);

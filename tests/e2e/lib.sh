@@ -26,7 +26,10 @@ fail() {
 # Starts Xvfb on a free display (24-bit screen) and exports DISPLAY.
 start_xvfb() {
   local fdfile="$E2E_TMP/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" 2>"$E2E_TMP/xvfb.log" &
+  # -noreset: a server that resets when its last client leaves (a quick
+  # xdotool poll) refuses connections meanwhile, and SDL then falls back to
+  # a driver that shows nothing.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fdfile" 2>"$E2E_TMP/xvfb.log" &
   E2E_PIDS+=($!)
   local i
   for i in $(seq 1 100); do

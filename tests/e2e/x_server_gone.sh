@@ -2,7 +2,8 @@
 # When the X server goes away under a playing or a paused player, it ends at
 # once with status 255 and "Fatal error: lost the connection to the X
 # display NAME", never by a signal (Xlib's exit() used to unload libraries
-# under SDL's running threads). ROUNDS (default 2) rounds of each.
+# under SDL's running threads). ROUNDS (default 2) rounds of each. Started
+# with no X server at all, it ends with 255 instead of playing unseen.
 source "$(dirname "$0")/lib.sh"
 export SDL_AUDIODRIVER=dummy
 ROUNDS=${ROUNDS:-2}
@@ -24,7 +25,8 @@ round() {
   "$KIVPLAY" "$E2E_TMP/gone.kiv" >/dev/null 2>"$E2E_TMP/gone.err" &
   player=$!
   E2E_PIDS+=("$player")
-  window=$(wait_for_window 'gone\.kiv - KIV Player 3\.1' 15) || fail "$state: no window: $(cat "$E2E_TMP/gone.err")"
+  window=$(wait_for_window 'gone\.kiv - KIV Player 3\.1' 15) ||
+    fail "$state: no window on $DISPLAY (player $(kill -0 "$player" 2>/dev/null && echo runs || echo ended)): $(cat "$E2E_TMP/gone.err")"
   if [ "$state" = paused ]; then
     playing=$(credit_strip "$window")
     xdotool windowfocus --sync "$window"
@@ -46,7 +48,14 @@ round() {
 }
 
 for n in $(seq 1 "$ROUNDS"); do
+  echo "round $n"
   round playing TERM
   round paused KILL
 done
+# Started with no X server behind its display, it does not play on unseen.
+status=0
+timeout 20 "$KIVPLAY" "$E2E_TMP/gone.kiv" >/dev/null 2>"$E2E_TMP/none.err" || status=$?
+[ "$status" = 255 ] || fail "no server: exit status $status"
+grep -qxF "Fatal error: Unable to initialize graphics system" "$E2E_TMP/none.err" ||
+  fail "no server: stderr was: $(cat "$E2E_TMP/none.err")"
 echo "PASS"
