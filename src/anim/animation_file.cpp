@@ -2,8 +2,11 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
+#include <system_error>
 
 namespace kiv {
 
@@ -34,6 +37,7 @@ bool Fail(AnimationError* error, std::int64_t offset, const std::string& where,
     error->offset = offset;
     error->where = where;
     error->what = what;
+    error->noMemory = false;
   }
   return false;
 }
@@ -96,12 +100,14 @@ bool ReadCheckedChunk(std::FILE* stream, FrameChunk* chunk, std::int64_t* positi
       offset = start + 4;
       const long here = std::ftell(stream);
       if (std::fseek(stream, static_cast<long>(start), SEEK_SET) == 0 &&
-          std::fread(peek, 1, 8, stream) == 8) {
+          ReadFully(peek, 8, stream) == 8) {
         length = Le32(peek + 4);
       }
       if (here >= 0) std::fseek(stream, here, SEEK_SET);
     }
-    return Fail(error, offset, where, ChunkReadMessage(status, length, left));
+    Fail(error, offset, where, ChunkReadMessage(status, length, left));
+    if (error != nullptr) error->noMemory = status == ChunkReadStatus::kNoMemory;
+    return false;
   }
   *position = start + 8 + chunk->compressedSize;
   const DecodeResult result = chunk->CheckTokens(picture);
@@ -135,7 +141,7 @@ bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, Anima
   const std::int64_t size = StreamSize(stream);
   if (size < 0) return Fail(error, 0, "header", "cannot find the file size");
   std::uint8_t bytes[kSizedHeaderSize] = {};
-  const std::size_t got = std::fread(bytes, 1, sizeof bytes, stream);
+  const std::size_t got = ReadFully(bytes, sizeof bytes, stream);
   if (got < 4 || std::memcmp(bytes, kMagic, 4) != 0) {
     return Fail(error, 0, "header", "magic is not \"KIVA\"");
   }
@@ -192,8 +198,17 @@ bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, Anima
   return true;
 }
 
+std::string MemoryShortageText(std::uint32_t frame, std::uint32_t count) {
+  return "not enough memory for frame " + std::to_string(frame) + " of " + std::to_string(count);
+}
+
+bool IsRegularFile(const char* path) {
+  std::error_code error;
+  return path != nullptr && std::filesystem::is_regular_file(std::filesystem::path(path), error);
+}
+
 bool ReadAnimationHeader(const char* path, AnimationHeader* header) {
-  if (path == nullptr) return false;
+  if (path == nullptr || !IsRegularFile(path)) return false;
   FileHandle file(std::fopen(path, "rb"));
   if (!file) return false;
   return ReadAnimationHeaderStream(file.get(), header, nullptr);
@@ -209,88 +224,188 @@ bool ProbeAnimationHeader(const char* path) {
   return true;
 }
 
-bool LoadAnimationStream(std::FILE* stream, const AnimationTables& tables, AnimationError* error) {
-  AnimationHeader h{};
-  if (!ReadAnimationHeaderStream(stream, &h, error)) return false;
-  const std::int64_t fileSize = StreamSize(stream);
-  if (fileSize < 0 || std::fseek(stream, static_cast<long>(h.backgroundOffset), SEEK_SET) != 0) {
-    return Fail(error, h.backgroundOffset, "header", "cannot seek to the background");
+AnimationLoader::AnimationLoader(const AnimationTables& tables) : tables_(tables) {}
+
+AnimationLoader::~AnimationLoader() { Close(); }
+
+void AnimationLoader::Close() {
+  if (ownedStream_ != nullptr) std::fclose(ownedStream_);  // before its buffer goes
+  ownedStream_ = nullptr;
+  stream_ = nullptr;
+  streamBuffer_.reset();
+}
+
+bool AnimationLoader::Open(const char* path, AnimationError* error) {
+  Close();
+  stage_ = Stage::kFailed;
+  if (path == nullptr) return Fail(error, 0, "file", "no path");
+  if (!IsRegularFile(path)) return Fail(error, 0, "file", "is not a regular file");
+  ownedStream_ = std::fopen(path, "rb");
+  if (ownedStream_ == nullptr) return Fail(error, 0, "file", "cannot be opened");
+  // A larger buffer keeps the many small chunk reads from costing a system
+  // call each; without the memory for it the default buffer does.
+  streamBuffer_.reset(new (std::nothrow) char[kStreamBufferSize]);
+  if (streamBuffer_) std::setvbuf(ownedStream_, streamBuffer_.get(), _IOFBF, kStreamBufferSize);
+  stream_ = ownedStream_;
+  stage_ = Stage::kHeader;
+  return true;
+}
+
+void AnimationLoader::Attach(std::FILE* stream) {
+  Close();
+  stream_ = stream;
+  stage_ = Stage::kHeader;
+}
+
+AnimationLoader::Status AnimationLoader::Advance(std::chrono::steady_clock::duration slice,
+                                                 AnimationError* error) {
+  const auto start = std::chrono::steady_clock::now();
+  do {
+    if (stage_ == Stage::kDone) return Status::kDone;
+    if (stage_ == Stage::kFailed) return Status::kFailed;
+    bool ok = false;
+    try {
+      ok = Step(error);
+    } catch (const std::bad_alloc&) {
+      // Only the small allocations (a chunk object, the flags) get here.
+      const bool frames = stage_ == Stage::kFrames;
+      ok = Fail(error, position_, frames ? FrameName(nextFrame_) : "file",
+                frames ? MemoryShortageText(nextFrame_, header_.lastFrame - header_.firstFrame + 1)
+                       : std::string("not enough memory"));
+      if (error != nullptr) error->noMemory = true;
+    }
+    if (!ok) {
+      stage_ = Stage::kFailed;
+      Close();
+      return Status::kFailed;
+    }
+  } while (std::chrono::steady_clock::now() - start < slice);
+  if (stage_ == Stage::kDone) return Status::kDone;
+  return stage_ == Stage::kFailed ? Status::kFailed : Status::kMore;
+}
+
+bool AnimationLoader::Step(AnimationError* error) {
+  AnimationHeader& h = header_;
+  switch (stage_) {
+    case Stage::kHeader: {
+      if (!ReadAnimationHeaderStream(stream_, &h, error)) return false;
+      fileSize_ = StreamSize(stream_);
+      if (fileSize_ < 0 || std::fseek(stream_, static_cast<long>(h.backgroundOffset), SEEK_SET) != 0) {
+        return Fail(error, h.backgroundOffset, "header", "cannot seek to the background");
+      }
+      // The tables are written only once the header has proved sound, so
+      // that their owner never walks a frame range beyond its 9999 entries.
+      *tables_.frameRate = h.frameRate;
+      *tables_.firstFrame = h.firstFrame;
+      *tables_.lastFrame = h.lastFrame;
+      picture_ = static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
+      position_ = h.backgroundOffset;
+      nextFrame_ = h.firstFrame;
+      stage_ = Stage::kBackground;
+      return true;
+    }
+    case Stage::kBackground: {
+      delete *tables_.backgroundChunk;
+      *tables_.backgroundChunk = nullptr;
+      *tables_.backgroundChunk = new FrameChunk();
+      if (!ReadCheckedChunk(stream_, *tables_.backgroundChunk, &position_, fileSize_, picture_,
+                            "background", error)) {
+        if (error != nullptr && error->noMemory) error->what = "not enough memory for the background";
+        return false;
+      }
+      stage_ = Stage::kRepeatFlags;
+      return true;
+    }
+    case Stage::kRepeatFlags: {
+      const std::uint32_t count = h.lastFrame - h.firstFrame + 1;
+      if (HasRepeatFlags(h.version)) {
+        const std::int64_t flagBytes = 4 * static_cast<std::int64_t>(count);
+        if (fileSize_ - position_ < flagBytes) {
+          return Fail(error, fileSize_, "repeat flags",
+                      "file ends inside the " + std::to_string(count) + " repeat flags");
+        }
+        std::unique_ptr<std::uint8_t[]> flags(new std::uint8_t[static_cast<std::size_t>(flagBytes)]);
+        if (ReadFully(flags.get(), static_cast<std::size_t>(flagBytes), stream_) !=
+            static_cast<std::size_t>(flagBytes)) {
+          return Fail(error, position_, "repeat flags", "file ends inside the repeat flags");
+        }
+        // The first frame has no predecessor whose chunk it could share.
+        if (Le32(flags.get()) != 0) {
+          return Fail(error, position_, "repeat flags", "the first frame is marked as a repeat");
+        }
+        for (std::uint32_t k = 0; k < count; ++k) {
+          tables_.repeatFlags[h.firstFrame + k] = static_cast<std::int32_t>(Le32(flags.get() + 4 * k));
+        }
+        position_ += flagBytes;
+      } else {
+        for (std::uint32_t f = h.firstFrame; f <= h.lastFrame; ++f) tables_.repeatFlags[f] = 0;
+      }
+      stage_ = Stage::kFrames;
+      return true;
+    }
+    case Stage::kFrames:
+      return StepFrame(error);
+    case Stage::kFinish: {
+      const std::size_t capacity = picture_ < kBackgroundBufferSize ? picture_ : kBackgroundBufferSize;
+      if (!(*tables_.backgroundChunk)->Decode(tables_.backgroundBuffer, capacity)) {
+        return Fail(error, h.backgroundOffset, "background", "cannot be expanded");
+      }
+      Close();
+      stage_ = Stage::kDone;
+      return true;
+    }
+    default:
+      return false;
   }
-  // The tables are written only once the header has proved sound, so that
-  // their owner never walks a frame range beyond its 9999 entries.
-  *tables.frameRate = h.frameRate;
-  *tables.firstFrame = h.firstFrame;
-  *tables.lastFrame = h.lastFrame;
+}
 
-  const std::size_t picture = static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
-  std::int64_t position = h.backgroundOffset;
-
-  delete *tables.backgroundChunk;
-  *tables.backgroundChunk = new FrameChunk();
-  FrameChunk* background = *tables.backgroundChunk;
-  if (!ReadCheckedChunk(stream, background, &position, fileSize, picture, "background", error)) {
-    return false;
-  }
-
-  const std::uint32_t count = h.lastFrame - h.firstFrame + 1;
-  if (HasRepeatFlags(h.version)) {
-    const std::int64_t flagBytes = 4 * static_cast<std::int64_t>(count);
-    if (fileSize - position < flagBytes) {
-      return Fail(error, fileSize, "repeat flags",
-                  "file ends inside the " + std::to_string(count) + " repeat flags");
-    }
-    std::unique_ptr<std::uint8_t[]> flags(new std::uint8_t[static_cast<std::size_t>(flagBytes)]);
-    if (std::fread(flags.get(), 1, static_cast<std::size_t>(flagBytes), stream) !=
-        static_cast<std::size_t>(flagBytes)) {
-      return Fail(error, position, "repeat flags", "file ends inside the repeat flags");
-    }
-    // The first frame has no predecessor whose chunk it could share.
-    if (Le32(flags.get()) != 0) {
-      return Fail(error, position, "repeat flags", "the first frame is marked as a repeat");
-    }
-    for (std::uint32_t k = 0; k < count; ++k) {
-      tables.repeatFlags[h.firstFrame + k] = static_cast<std::int32_t>(Le32(flags.get() + 4 * k));
-    }
-    position += flagBytes;
+// Reads the chunk of frame nextFrame_, or shares the one before it.
+bool AnimationLoader::StepFrame(AnimationError* error) {
+  const AnimationHeader& h = header_;
+  const std::uint32_t f = nextFrame_;
+  if (tables_.repeatFlags[f] != 0) {
+    tables_.frames[f] = tables_.frames[f - 1];
   } else {
-    for (std::uint32_t f = h.firstFrame; f <= h.lastFrame; ++f) tables.repeatFlags[f] = 0;
-  }
-
-  const bool legacy = IsLegacyVersion(h.version);
-  const std::size_t framePicture = legacy ? kLegacyPictureSize : picture;
-  for (std::uint32_t f = h.firstFrame; f <= h.lastFrame; ++f) {
-    if (tables.repeatFlags[f] != 0) {
-      tables.frames[f] = tables.frames[f - 1];
-      continue;
-    }
+    const bool legacy = IsLegacyVersion(h.version);
     auto* chunk = new FrameChunk();
-    tables.frames[f] = chunk;
-    if (!ReadCheckedChunk(stream, chunk, &position, fileSize, framePicture, FrameName(f), error)) {
+    tables_.frames[f] = chunk;
+    if (!ReadCheckedChunk(stream_, chunk, &position_, fileSize_, legacy ? kLegacyPictureSize : picture_,
+                          FrameName(f), error)) {
+      if (error != nullptr && error->noMemory) {
+        error->what = MemoryShortageText(f, h.lastFrame - h.firstFrame + 1);
+      }
       return false;
     }
-    if (legacy && !chunk->ConvertLegacyFrame(tables.legacyScratch, kLegacyScratchSize)) {
-      return Fail(error, position, FrameName(f), "cannot convert the 768-wide picture");
+    if (legacy && !chunk->ConvertLegacyFrame(tables_.legacyScratch, kLegacyScratchSize)) {
+      return Fail(error, position_, FrameName(f), "cannot convert the 768-wide picture");
     }
   }
-
-  const std::size_t backgroundCapacity = picture < kBackgroundBufferSize ? picture : kBackgroundBufferSize;
-  if (!background->Decode(tables.backgroundBuffer, backgroundCapacity)) {
-    return Fail(error, h.backgroundOffset, "background", "cannot be expanded");
+  if (f == h.lastFrame) {
+    stage_ = Stage::kFinish;
+  } else {
+    nextFrame_ = f + 1;
   }
   return true;
 }
 
+bool LoadAnimationStream(std::FILE* stream, const AnimationTables& tables, AnimationError* error) {
+  AnimationLoader loader(tables);
+  loader.Attach(stream);
+  AnimationLoader::Status status;
+  do {
+    status = loader.Advance(std::chrono::hours(1), error);
+  } while (status == AnimationLoader::Status::kMore);
+  return status == AnimationLoader::Status::kDone;
+}
+
 bool LoadAnimation(const char* path, const AnimationTables& tables, AnimationError* error) {
-  if (path == nullptr) return Fail(error, 0, "file", "no path");
-  FileHandle file(std::fopen(path, "rb"));
-  if (!file) return Fail(error, 0, "file", "cannot be opened");
-  // A larger buffer keeps the many small chunk reads from costing a system
-  // call each.
-  std::unique_ptr<char[]> buffer(new char[kStreamBufferSize]);
-  std::setvbuf(file.get(), buffer.get(), _IOFBF, kStreamBufferSize);
-  const bool ok = LoadAnimationStream(file.get(), tables, error);
-  file.reset();  // closes before the buffer goes
-  return ok;
+  AnimationLoader loader(tables);
+  if (!loader.Open(path, error)) return false;
+  AnimationLoader::Status status;
+  do {
+    status = loader.Advance(std::chrono::hours(1), error);
+  } while (status == AnimationLoader::Status::kMore);
+  return status == AnimationLoader::Status::kDone;
 }
 
 bool LoadAnimation(const char* path, const AnimationTables& tables) {

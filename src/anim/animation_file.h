@@ -1,9 +1,11 @@
 // The KIV animation file: header probe and loader for versions 909 to 949.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "anim/frame_chunk.h"
@@ -55,7 +57,18 @@ struct AnimationError {
   std::int64_t offset = 0;
   std::string where;
   std::string what;
+  // The file may be sound: an allocation failed (what then reads "not
+  // enough memory for frame N of M").
+  bool noMemory = false;
 };
+
+// "not enough memory for frame 264 of 400": frame number and frame count.
+std::string MemoryShortageText(std::uint32_t frame, std::uint32_t count);
+
+// False for anything but a regular file (a FIFO, socket, device or
+// directory): such a file can block an open or a read for ever, and cannot be
+// read twice anyway.
+bool IsRegularFile(const char* path);
 
 // Reads and checks the header of the file at path; fills header when given.
 // Does not touch the size globals. Refused: a file too short for its
@@ -90,6 +103,47 @@ bool LoadAnimation(const char* path, const AnimationTables& tables);
 bool LoadAnimation(const char* path, const AnimationTables& tables, AnimationError* error);
 // The same from a stream (the caller opens and closes it).
 bool LoadAnimationStream(std::FILE* stream, const AnimationTables& tables, AnimationError* error);
+
+// Loads an animation one piece at a time (the header, the background, the
+// repeat flags, then one frame chunk per piece), so that its caller can do
+// other work between pieces; the result is the same as LoadAnimation's.
+class AnimationLoader {
+ public:
+  enum class Status { kMore, kDone, kFailed };
+
+  explicit AnimationLoader(const AnimationTables& tables);
+  ~AnimationLoader();
+  AnimationLoader(const AnimationLoader&) = delete;
+  AnimationLoader& operator=(const AnimationLoader&) = delete;
+
+  // Opens the file (the loader closes it when done, failed or destroyed).
+  // False, with the reason in error, when it is not a regular file or cannot
+  // be opened.
+  bool Open(const char* path, AnimationError* error);
+  // Reads from a stream that the caller keeps open until the load ends.
+  void Attach(std::FILE* stream);
+  // Reads one piece, then more until `slice` has passed; kMore while pieces
+  // remain. A zero slice reads exactly one piece.
+  Status Advance(std::chrono::steady_clock::duration slice, AnimationError* error);
+
+ private:
+  enum class Stage { kHeader, kBackground, kRepeatFlags, kFrames, kFinish, kDone, kFailed };
+  // One piece; false when the load failed (error filled).
+  bool Step(AnimationError* error);
+  bool StepFrame(AnimationError* error);
+  void Close();
+
+  AnimationTables tables_;
+  std::FILE* stream_ = nullptr;
+  std::FILE* ownedStream_ = nullptr;
+  std::unique_ptr<char[]> streamBuffer_;
+  Stage stage_ = Stage::kHeader;
+  AnimationHeader header_{};
+  std::int64_t fileSize_ = 0;
+  std::int64_t position_ = 0;
+  std::size_t picture_ = 0;
+  std::uint32_t nextFrame_ = 0;
+};
 
 // Frees the owning chunks of frames first to last (repeated frames share an
 // earlier frame's chunk and are skipped) and sets their entries to null.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -366,6 +367,18 @@ void SetDecodePath(DecodePath path) {
   RunBothChoice().store(PickRunBoth(path), std::memory_order_relaxed);
 }
 
+std::size_t ReadFully(void* destination, std::size_t size, std::FILE* stream) {
+  auto* bytes = static_cast<std::uint8_t*>(destination);
+  std::size_t got = 0;
+  while (got < size) {
+    errno = 0;
+    got += std::fread(bytes + got, 1, size - got, stream);
+    if (got == size || !std::ferror(stream) || errno != EINTR) break;
+    std::clearerr(stream);  // nothing was lost: read again where it stopped
+  }
+  return got;
+}
+
 FrameChunk::~FrameChunk() { delete[] payload; }
 
 void FrameChunk::Clear() {
@@ -387,9 +400,9 @@ bool FrameChunk::ReadChunk(std::FILE* stream, std::uint64_t available) {
 ChunkReadStatus FrameChunk::ReadChunkChecked(std::FILE* stream, std::uint64_t available) {
   if (stream == nullptr) return ChunkReadStatus::kNoStream;
   std::uint8_t head[8];
-  if (std::fread(head, 1, 4, stream) != 4) return ChunkReadStatus::kShortTag;
+  if (ReadFully(head, 4, stream) != 4) return ChunkReadStatus::kShortTag;
   if (std::memcmp(head, kChunkTag, 4) != 0) return ChunkReadStatus::kBadTag;
-  if (std::fread(head + 4, 1, 4, stream) != 4) return ChunkReadStatus::kShortLength;
+  if (ReadFully(head + 4, 4, stream) != 4) return ChunkReadStatus::kShortLength;
   const std::uint32_t length = ReadLe32(head + 4);
   const bool sizeKnown = available != UINT64_MAX;
   const std::uint64_t left = available >= 8 ? available - 8 : 0;
@@ -404,7 +417,7 @@ ChunkReadStatus FrameChunk::ReadChunkChecked(std::FILE* stream, std::uint64_t av
     if (left == 0) return ChunkReadStatus::kTooLong;
     auto* partial = new (std::nothrow) std::uint8_t[left];
     if (partial == nullptr) return ChunkReadStatus::kNoMemory;
-    const std::size_t got = std::fread(partial, 1, left, stream);
+    const std::size_t got = ReadFully(partial, left, stream);
     payload = partial;
     compressedSize = static_cast<std::int32_t>(got);
     return ChunkReadStatus::kTooLong;
@@ -415,7 +428,7 @@ ChunkReadStatus FrameChunk::ReadChunkChecked(std::FILE* stream, std::uint64_t av
   if (sizeKnown) {
     payload = new (std::nothrow) std::uint8_t[length];
     if (payload == nullptr) return ChunkReadStatus::kNoMemory;
-    const std::size_t got = std::fread(payload, 1, length, stream);
+    const std::size_t got = ReadFully(payload, length, stream);
     compressedSize = static_cast<std::int32_t>(got);
     return got == length ? ChunkReadStatus::kOk : ChunkReadStatus::kShortPayload;
   }
@@ -438,7 +451,7 @@ ChunkReadStatus FrameChunk::ReadChunkChecked(std::FILE* stream, std::uint64_t av
       buffer = bigger;
       room = grown;
     }
-    const std::size_t got = std::fread(buffer + held, 1, want, stream);
+    const std::size_t got = ReadFully(buffer + held, want, stream);
     held += got;
     if (got != want) break;
   }

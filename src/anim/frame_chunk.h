@@ -47,6 +47,11 @@ struct DecodeResult {
 enum class DecodePath { kAuto, kPortable };
 void SetDecodePath(DecodePath path);
 
+// fread that goes on after a read cut short by a signal (EINTR): a signal
+// caught while loading must not read as a truncated file. Fewer than `size`
+// bytes only at the end of the stream or on a real read error.
+std::size_t ReadFully(void* destination, std::size_t size, std::FILE* stream);
+
 class FrameChunk {
  public:
   FrameChunk() = default;

@@ -1,8 +1,10 @@
 #include "app/main_window.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/startup.h"
+#include "platform/platform.h"
 #include "playback/frame_clock.h"
 #include "shell/shell_flags.h"
 
@@ -38,6 +40,14 @@ int FindOtherInstance(HINSTANCE previousInstance) {
     ShowWindow(other, SW_RESTORE);
   }
   SetForegroundWindow(other);
+  // A stopped or stuck player has had its window raised all the same; one
+  // without a window yet cannot be shown, which the user is told.
+  long pid = 0;
+  bool hasWindow = false;
+  if (platform::WindowOwnerNotAnswering(other, &pid, &hasWindow) && !hasWindow) {
+    std::fprintf(stderr, "kivplay: the player already running (process %ld) is not answering and has no window yet\n",
+                 pid);
+  }
   return 1;
 }
 

@@ -1,5 +1,7 @@
 #include "app/system_services.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 
 #include "anim/animation_file.h"
@@ -59,7 +61,19 @@ void SystemServices::RemoveKeyboardHook() { KeyState::Remove(); }
 
 bool SystemServices::MusicPlayerProbe() { return kiv::MusicPlayerProbe(); }
 
-bool SystemServices::DisplayInit() { return TheSdlDisplay().Init(); }
+bool SystemServices::DisplayInit() {
+  if (!TheSdlDisplay().Init()) return false;
+  if (!platform::VideoShowsWindows()) {
+    // Playing on in a window nobody can see would never end by itself.
+    const char* display = std::getenv("DISPLAY");
+    std::fprintf(stderr, "kivplay: cannot open the X display %s\n",
+                 display != nullptr && display[0] != '\0' ? display : "(DISPLAY is not set)");
+    TheSdlDisplay().Shutdown();
+    return false;
+  }
+  platform::EndOnDisplayLoss();
+  return true;
+}
 
 void SystemServices::AttachInput() { platform::AttachSdlInput(); }
 
@@ -68,7 +82,9 @@ void SystemServices::DetachInput() { platform::DetachSdlInput(); }
 bool SystemServices::DisplayShutdown() { return TheSdlDisplay().Shutdown(); }
 
 bool SystemServices::SetVideoMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) {
-  return TheSdlDisplay().SetVideoMode(width, height, bitsPerPixel);
+  if (!TheSdlDisplay().SetVideoMode(width, height, bitsPerPixel)) return false;
+  platform::EndOnDisplayLoss();  // SDL may have opened its window's connection anew
+  return true;
 }
 
 void SystemServices::SetCaption(const char* path) { TheSdlDisplay().SetCaption(path); }

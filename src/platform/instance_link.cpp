@@ -17,6 +17,7 @@
 #include <ctime>
 
 #include "platform/internal.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -38,6 +39,8 @@ struct RemoteWindow {
   std::string socketName;
   std::string className;
   std::string title;
+  pid_t pid = 0;             // the owner, as the kernel names the listener's peer
+  bool unanswered = false;   // a request went unanswered: the owner is stopped or stuck
 };
 
 std::vector<Listener> listeners;
@@ -47,8 +50,10 @@ std::string scope;
 
 constexpr std::size_t kMaxPending = 16;
 constexpr std::uint64_t kPendingLimitMs = 2000;
-// Long enough for an owner busy in a long tick (loading an animation).
-constexpr int kReplyTimeoutSeconds = 5;
+// An owner in its message pump answers within a tick; one that has not
+// answered by then is stopped or stuck, and its window is then raised through
+// the X server directly.
+constexpr long kReplyTimeoutMs = 400;
 constexpr std::size_t kMaxReply = 1024;
 
 std::uint64_t NowMs() {
@@ -94,25 +99,27 @@ bool FillAddress(const std::string& name, sockaddr_un* address, socklen_t* lengt
   return true;
 }
 
-bool PeerIsUs(int fd) {
+bool PeerIsUs(int fd, pid_t* pid = nullptr) {
   ucred credentials{};
   socklen_t size = sizeof(credentials);
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return false;
+  if (pid != nullptr) *pid = credentials.pid;
   return credentials.uid == geteuid();
 }
 
 // Abstract names are open to every user of the machine: talk only to
 // processes of our own user, both ways.
-int Connect(const std::string& name) {
+int Connect(const std::string& name, pid_t* pid = nullptr) {
   sockaddr_un address;
   socklen_t length = 0;
   if (!FillAddress(name, &address, &length)) return -1;
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  timeval timeout{kReplyTimeoutSeconds, 0};
+  // The send timeout also bounds a connect to a full backlog.
+  timeval timeout{0, kReplyTimeoutMs * 1000};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 || !PeerIsUs(fd)) {
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 || !PeerIsUs(fd, pid)) {
     close(fd);
     return -1;
   }
@@ -120,10 +127,14 @@ int Connect(const std::string& name) {
 }
 
 // One request, answered by bytes up to the owner's close; false when the
-// owner is gone or did not answer in time.
-bool Exchange(const std::string& name, char request, int argument, std::string* reply) {
-  const int fd = Connect(name);
+// owner is gone or did not answer in time (*reached then tells whether it
+// was there at all).
+bool Exchange(const std::string& name, char request, int argument, std::string* reply,
+              bool* reached = nullptr, pid_t* pid = nullptr) {
+  if (reached != nullptr) *reached = false;
+  const int fd = Connect(name, pid);
   if (fd < 0) return false;
+  if (reached != nullptr) *reached = true;
   const char message[2] = {request, static_cast<char>(argument)};
   bool ok = send(fd, message, sizeof(message), MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof(message));
   reply->clear();
@@ -259,10 +270,11 @@ void UnpublishWindow(HWND window) {
 
 HWND FindRemoteWindow(const char* className, const char* title) {
   const std::string name = InstanceSocketName(className, title);
+  pid_t pid = 0;
   if (name.find('#') != std::string::npos) {  // escaped names never hold '#'
     // A hashed name: make sure the owner's window really has this name.
     std::string reply;
-    if (!Exchange(name, kRequestText, 0, &reply)) return nullptr;
+    if (!Exchange(name, kRequestText, 0, &reply, nullptr, &pid)) return nullptr;
     const std::size_t split = reply.find('\0');
     if (split == std::string::npos || !EqualsIgnoringCase(reply.substr(0, split), className) ||
         !EqualsIgnoringCase(reply.substr(split + 1), title)) {
@@ -271,23 +283,58 @@ HWND FindRemoteWindow(const char* className, const char* title) {
   } else {
     // The name is the window's: a listener there is the window. Its owner
     // need not be in its message pump to be found.
-    const int fd = Connect(name);
+    const int fd = Connect(name, &pid);
     if (fd < 0) return nullptr;
     close(fd);
   }
   for (std::size_t i = 0; i < remotes.size(); ++i) {
-    if (remotes[i].socketName == name) return MakeHandle(HandleKind::kRemote, i + 1);
+    if (remotes[i].socketName == name) {
+      if (remotes[i].pid != pid) remotes[i] = RemoteWindow{name, className, title, pid, false};
+      return MakeHandle(HandleKind::kRemote, i + 1);
+    }
   }
-  remotes.push_back(RemoteWindow{name, className, title});
+  remotes.push_back(RemoteWindow{name, className, title, pid, false});
   return MakeHandle(HandleKind::kRemote, remotes.size());
+}
+
+// What the X server can do for a request that the owner left unanswered:
+// its top-level window is found by process id and asked about or raised.
+BOOL RequestThroughX(const RemoteWindow& remote, char request) {
+  unsigned long window = 0;
+  if (remote.pid <= 0 || !X11ProcessWindow(static_cast<unsigned long>(remote.pid), &window)) return FALSE;
+  switch (request) {
+    case kRequestIconic: return X11WindowIconic(window) ? TRUE : FALSE;
+    case kRequestRestore:
+    case kRequestForeground: return X11RaiseWindow(window) ? TRUE : FALSE;
+    default: return FALSE;
+  }
 }
 
 BOOL RemoteRequest(HWND window, char request, int argument) {
   const std::uint64_t index = PayloadOf(window);
   if (KindOf(window) != HandleKind::kRemote || index == 0 || index > remotes.size()) return FALSE;
+  RemoteWindow& remote = remotes[index - 1];
+  // An owner that left one request unanswered is not waited for again.
+  if (remote.unanswered) return RequestThroughX(remote, request);
   std::string reply;
-  if (!Exchange(remotes[index - 1].socketName, request, argument, &reply)) return FALSE;
+  bool reached = false;
+  if (!Exchange(remote.socketName, request, argument, &reply, &reached)) {
+    if (!reached) return FALSE;  // gone
+    remote.unanswered = true;
+    return RequestThroughX(remote, request);
+  }
   return reply == "1" ? TRUE : FALSE;
+}
+
+bool RemoteUnanswered(HWND window, long* pid, bool* hasWindow) {
+  const std::uint64_t index = PayloadOf(window);
+  if (KindOf(window) != HandleKind::kRemote || index == 0 || index > remotes.size()) return false;
+  const RemoteWindow& remote = remotes[index - 1];
+  if (!remote.unanswered) return false;
+  unsigned long found = 0;
+  *pid = remote.pid;
+  *hasWindow = remote.pid > 0 && X11ProcessWindow(static_cast<unsigned long>(remote.pid), &found);
+  return true;
 }
 
 bool RemoteText(HWND window, std::string* title) {
@@ -342,3 +389,11 @@ void ResetInstanceLinks() {
 }
 
 }  // namespace platform::detail
+
+namespace platform {
+
+bool WindowOwnerNotAnswering(HWND window, long* pid, bool* hasDisplayWindow) {
+  return detail::RemoteUnanswered(window, pid, hasDisplayWindow);
+}
+
+}  // namespace platform

@@ -72,6 +72,9 @@ constexpr char kRequestText = 'T';
 // Sends one request to the owner of a remote handle and waits for its answer.
 BOOL RemoteRequest(HWND window, char request, int argument);
 bool RemoteText(HWND window, std::string* title);
+// True when the owner of a remote handle left a request unanswered; gives its
+// process id and whether it has a top-level window on the X display.
+bool RemoteUnanswered(HWND window, long* pid, bool* hasWindow);
 void ServeInstanceRequests();
 void AddInstancePollFds(std::vector<pollfd>* fds);
 // The socket name for a class and title (exposed for tests).
@@ -92,6 +95,14 @@ void X11EndBatch();
 // The SDL window: whether it is iconified, and raising it (de-iconified first).
 bool SdlWindowIconic(bool* iconic);
 bool RaiseSdlWindow();
+// The top-level client window whose _NET_WM_PID is `pid`.
+bool X11ProcessWindow(unsigned long pid, unsigned long* window);
+// De-iconifies and raises a window of the display, asking the window manager
+// to activate it when one runs.
+bool X11RaiseWindow(unsigned long window);
+// Ends the process with status 255 and one line on stderr when the connection
+// to the X display is lost, instead of Xlib's exit() under running threads.
+void InstallDisplayLossHandler();
 
 // ---- SDL input -----------------------------------------------------------------
 bool SdlVideoUp();

@@ -30,9 +30,26 @@ void PumpEvents();
 bool PollEvent(Event* event);
 void Delay(std::uint32_t milliseconds);
 
+// Whether SDL video, once up, can show a window. Without a reachable display
+// SDL falls back to a driver that shows nothing; only a driver named in
+// SDL_VIDEODRIVER is accepted without a window manager interface.
+bool VideoShowsWindows();
+
 // SIGINT and SIGTERM post WM_CLOSE to this window, through the message
 // functions; null gives the signals back their usual effect.
 void SetSignalWindow(HWND window);
+
+// From now on, losing the connection to the X display ends the process at
+// once with status 255 and "Fatal error: lost the connection to the X display
+// NAME" on stderr. Call after SDL has opened its display (and again after
+// each video mode), since SDL may set a handler of its own.
+void EndOnDisplayLoss();
+
+// For a window of another process found by FindWindowA: true when that
+// process left a request unanswered (stopped, or stuck outside its message
+// pump); then gives its process id and whether it has a top-level window on
+// the X display (which the requests then went to directly).
+bool WindowOwnerNotAnswering(HWND window, long* pid, bool* hasDisplayWindow);
 
 // Test seams. Each setter returns the previous value; null restores the default.
 using TimeSource = DWORD (*)();

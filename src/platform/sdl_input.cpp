@@ -4,6 +4,7 @@
 #include <SDL.h>
 
 #include <bitset>
+#include <cstdlib>
 
 #include "platform/internal.h"
 #include "platform/platform.h"
@@ -97,5 +98,14 @@ bool PollEvent(Event* event) {
 }
 
 void Delay(std::uint32_t milliseconds) { SDL_Delay(milliseconds); }
+
+bool VideoShowsWindows() {
+  if (!detail::SdlVideoUp()) return false;
+  // A driver named on purpose (tests run the dummy one) is taken as it is.
+  const char* chosen = std::getenv("SDL_VIDEODRIVER");
+  if (chosen != nullptr && chosen[0] != '\0') return true;
+  const SDL_VideoInfo* info = SDL_GetVideoInfo();
+  return info != nullptr && info->wm_available != 0;
+}
 
 }  // namespace platform

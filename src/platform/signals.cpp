@@ -36,7 +36,9 @@ void InstallHandlers() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
+  // No SA_RESTART: a system call blocked on a slow or stuck file returns
+  // EINTR instead of holding the quit back; full reads retry on EINTR.
+  action.sa_flags = 0;
   sigaction(SIGINT, &action, &previousInt);
   sigaction(SIGTERM, &action, &previousTerm);
   handlersInstalled = true;

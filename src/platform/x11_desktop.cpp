@@ -7,9 +7,13 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/internal.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -36,6 +40,29 @@ class XConnection {
   Display* display_ = nullptr;
   int (*previousHandler_)(Display*, XErrorEvent*) = nullptr;
 };
+
+// The display's name for the line written when its connection is lost
+// (copied beforehand: the handler must not allocate).
+char lostDisplayName[256] = "";
+
+void WriteAll(const char* text) {
+  std::size_t length = std::strlen(text);
+  while (length > 0) {
+    const ssize_t written = write(STDERR_FILENO, text, length);
+    if (written <= 0) return;
+    text += written;
+    length -= static_cast<std::size_t>(written);
+  }
+}
+
+// Xlib's own handler calls exit(), which unloads libraries that SDL's threads
+// are still running in. End at once instead, without exit handlers.
+[[noreturn]] int OnDisplayLost(Display*) {
+  WriteAll("Fatal error: lost the connection to the X display ");
+  WriteAll(lostDisplayName);
+  WriteAll("\n");
+  _exit(255);
+}
 
 XConnection* batch = nullptr;
 int batchDepth = 0;
@@ -217,6 +244,29 @@ bool SdlWindowIconic(bool* iconic) {
 bool RaiseSdlWindow() {
   const Window window = SdlWindow();
   if (window == None) return false;
+  return X11RaiseWindow(window);
+}
+
+bool X11ProcessWindow(unsigned long pid, unsigned long* window) {
+  const std::vector<unsigned long> clients = X11ClientWindows();
+  return WithDisplay([&clients, pid, window](Display* display) {
+    if (display == nullptr) return false;
+    const Atom netWmPid = XInternAtom(display, "_NET_WM_PID", False);
+    for (const unsigned long client : clients) {
+      Property value;
+      if (!value.Read(display, client, netWmPid, XA_CARDINAL, 1)) continue;
+      // Format-32 properties come as longs in Xlib.
+      if (value.data != nullptr && value.format == 32 && value.count == 1 &&
+          static_cast<unsigned long>(reinterpret_cast<const long*>(value.data)[0]) == pid) {
+        *window = client;
+        return true;
+      }
+    }
+    return false;
+  });
+}
+
+bool X11RaiseWindow(unsigned long window) {
   XConnection connection;
   Display* display = connection.get();
   if (display == nullptr) return false;
@@ -246,4 +296,20 @@ bool RaiseSdlWindow() {
   return true;
 }
 
+void InstallDisplayLossHandler() {
+  if (lostDisplayName[0] == '\0') {
+    const char* name = std::getenv("DISPLAY");
+    std::strncat(lostDisplayName, name != nullptr ? name : "(default)", sizeof(lostDisplayName) - 1);
+  }
+  // The handler is one for the whole process: this also replaces one that
+  // SDL set when it opened its own connection.
+  XSetIOErrorHandler(OnDisplayLost);
+}
+
 }  // namespace platform::detail
+
+namespace platform {
+
+void EndOnDisplayLoss() { detail::InstallDisplayLossHandler(); }
+
+}  // namespace platform

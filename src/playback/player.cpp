@@ -1,5 +1,6 @@
 #include "playback/player.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -26,6 +27,9 @@ constexpr std::int32_t kTextLeft = 8;
 constexpr std::int32_t kCreditFromBottom = 11;
 // The clock runs at 100 ticks per second.
 constexpr double kTicksPerSecond = 100.0;
+// How long one Loading tick reads before it lets the main loop see its
+// messages again (a quit, the close button, a second start).
+constexpr auto kLoadSlice = std::chrono::milliseconds(10);
 // Beyond this many surplus intervals, drop them in one step: subtracting a
 // tiny interval from a large count would make no progress.
 constexpr double kMaxSurplusLoop = 1e6;
@@ -48,7 +52,7 @@ void FormatStatusLine(char* buffer, std::size_t size, std::uint32_t currentFrame
                 static_cast<int>(lastFrame - firstFrame + 1), static_cast<double>(frameRate));
 }
 
-Player::Player(ResourceManager* /*resources*/) { CurrentPlayer = nullptr; }
+Player::Player(ResourceManager* /*resources*/) : loadSlice_(kLoadSlice) { CurrentPlayer = nullptr; }
 
 Player::~Player() { ReleaseAll(); }
 
@@ -84,6 +88,7 @@ int Player::Init() {
   BackgroundLayer = 0;
   State = kLoading;
   loadFailed_ = false;
+  loader_.reset();
 
   // The Display now holds the font sheet's colours; keep 1 to 63 of them.
   display.GetPalette(ScreenPalette, 0, 256);
@@ -168,10 +173,15 @@ int Player::Update() {
       break;
 
     case kLoading:
-      if (!LoadAnimation(AnimationPath, Tables())) {
+      if (!LoadSlice()) {
         loadFailed_ = true;
         Finished = 1;  // a second tick must not load over the partial tables
         return 0;
+      }
+      if (loader_ != nullptr) {
+        // More to read: nothing is drawn, and no idle pause slows the load.
+        TickIdle = 0;
+        return 1;
       }
       // Start at the file's first frame with its picture ready, so the first
       // playing tick shows it under its own number.
@@ -187,6 +197,23 @@ int Player::Update() {
 
   CurrentDisplay().Flip();
   return 1;
+}
+
+bool Player::LoadSlice() {
+  if (loader_ == nullptr) {
+    loader_ = std::make_unique<AnimationLoader>(Tables());
+    if (!loader_->Open(AnimationPath, &loadError_)) {
+      loader_.reset();
+      return false;
+    }
+  }
+  const AnimationLoader::Status status = loader_->Advance(loadSlice_, &loadError_);
+  if (status == AnimationLoader::Status::kMore) return true;
+  loader_.reset();
+  if (status == AnimationLoader::Status::kDone) return true;
+  // A sound file that did not fit in memory is not to be taken for corrupt.
+  if (loadError_.noMemory) std::fprintf(stderr, "kivplay: %s\n", loadError_.what.c_str());
+  return false;
 }
 
 int Player::Shutdown() {
@@ -231,6 +258,7 @@ void Player::PauseStep() {
 }
 
 void Player::ReleaseAll() {
+  loader_.reset();
   ReleaseFrames(Tables());
   delete BackgroundChunk;
   BackgroundChunk = nullptr;

@@ -3,8 +3,10 @@
 // each screen and its text lines on CurrentDisplay().
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "anim/animation_file.h"
 #include "anim/frame_chunk.h"
@@ -33,8 +35,12 @@ class Player : public AppModule {
   // Frees the frame chunks, the background chunk and the font; 1.
   int Shutdown() override;
 
-  // True when the Loading tick could not load the animation.
+  // True when the Loading ticks could not load the animation.
   bool LoadFailed() const { return loadFailed_; }
+  // Why the load failed (meaningful when LoadFailed()).
+  const AnimationError& LoadError() const { return loadError_; }
+  // How long one Loading tick reads (10 ms; zero reads one piece per tick).
+  void SetLoadSlice(std::chrono::steady_clock::duration slice) { loadSlice_ = slice; }
 
   // The tables that LoadAnimation fills, pointing at this Player's fields.
   AnimationTables Tables();
@@ -60,8 +66,14 @@ class Player : public AppModule {
   void DecodeFrame(std::uint32_t frame);
   void PauseStep();
   void ReleaseAll();
+  // One Loading tick: false when the load failed.
+  bool LoadSlice();
 
   bool loadFailed_ = false;
+  AnimationError loadError_;
+  // The load in progress; it reads a slice of the file per tick.
+  std::unique_ptr<AnimationLoader> loader_;
+  std::chrono::steady_clock::duration loadSlice_;
 };
 
 // Formats the status line "Frame: %4i/%4i, FPS = %2.2f" into buffer.

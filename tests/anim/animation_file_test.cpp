@@ -3,10 +3,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <limits>
+#include <thread>
 
 #include "anim/animation_writer.h"
 #include "anim_fixtures.h"
@@ -17,6 +26,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using testing::Expanded;
 using testing::OwnedTables;
+using testing::ScratchPath;
 using testing::WriteScratch;
 
 Bytes Picture(std::size_t size, std::uint8_t seed) {
@@ -338,6 +348,102 @@ TEST(AnimationLoad, ShortFramesAndNoOpTokensLoad) {
   OwnedTables tables;
   ASSERT_TRUE(Loads(file, &tables));
   EXPECT_THAT(Expanded(tables.frames[0], 8), ::testing::ElementsAre(9, 8, 0, 0, 0, 0, 0, 0));
+}
+
+// Runs `body` in a child process; its exit status, or -1 when it had not
+// ended after `limitMs` (it is then killed).
+int InChild(const std::function<int()>& body, int limitMs) {
+  const pid_t child = fork();
+  if (child == 0) _exit(body());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  int status = 0;
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(AnimationLoad, SpecialFilesAreRefusedWithoutOpeningThem) {
+  // A FIFO with no writer blocks an open for ever; a directory is no file.
+  const std::string fifo = ScratchPath("fifo.kiv");
+  const std::string directory = ScratchPath("directory.kiv");
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  mkdir(directory.c_str(), 0700);
+  for (const std::string& path : {fifo, directory, std::string("/dev/zero")}) {
+    const int status = InChild(
+        [&path] {
+          OwnedTables tables;
+          AnimationError error;
+          const bool refused = !ProbeAnimationHeader(path.c_str()) &&
+                               !LoadAnimation(path.c_str(), tables.View(), &error) &&
+                               error.what == "is not a regular file";
+          return refused ? 0 : 1;
+        },
+        10000);
+    EXPECT_EQ(status, 0) << path << (status < 0 ? ": blocked" : ": not refused");
+  }
+  std::remove(fifo.c_str());
+  rmdir(directory.c_str());
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define KIV_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KIV_ASAN 1
+#endif
+#endif
+
+TEST(AnimationLoad, RunningOutOfMemoryIsNotACorruptFile) {
+#ifdef KIV_ASAN
+  GTEST_SKIP() << "the address sanitizer reserves address space of its own";
+#else
+  // Three 63 MiB frames of zero runs (valid), stored sparse: only the
+  // first fits in the address space left to the child.
+  constexpr std::uint32_t kPayload = 63u << 20;
+  const std::string path = ScratchPath("huge.kiv");
+  {
+    const Bytes head = AssembleAnimation(Version(949, 4, 2), 2, {0x00, 0x08, 0x01}, {0, 0, 0}, {});
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    for (int k = 0; k < 3; ++k) {
+      const char chunk[8] = {'F', 'R', 'M', 'E', 0, 0, static_cast<char>(kPayload >> 16 & 0xFF),
+                             static_cast<char>(kPayload >> 24)};
+      out.write(chunk, 8);
+      out.seekp(kPayload - (k == 2 ? 1 : 0), std::ios::cur);
+    }
+    out.put(0);
+  }
+  const int status = InChild(
+      [&path] {
+        OwnedTables tables;
+        std::ifstream statm("/proc/self/statm");
+        unsigned long pages = 0;
+        statm >> pages;
+        const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (100u << 20);
+        const rlimit cap{limit, limit};
+        if (setrlimit(RLIMIT_AS, &cap) != 0) return 77;
+        // volatile: a compiler may take an unused allocation as granted.
+        void* volatile probe = std::malloc(static_cast<std::size_t>(limit));
+        const bool enforced = probe == nullptr;
+        std::free(probe);
+        if (!enforced) return 77;  // not enforced (as under qemu-user)
+        AnimationError error;
+        if (LoadAnimation(path.c_str(), tables.View(), &error)) return 2;
+        if (!error.noMemory) return 3;
+        return error.what == "not enough memory for frame 1 of 3" && error.where == "frame 1" ? 0 : 4;
+      },
+      60000);
+  std::remove(path.c_str());
+  if (status == 77) GTEST_SKIP() << "the address-space limit is not enforced here";
+  EXPECT_EQ(status, 0) << "2 loaded, 3 not reported as memory, 4 wrong text";
+#endif
 }
 
 }  // namespace

@@ -3,10 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kiv {
@@ -430,6 +437,41 @@ TEST(FrameChunkRead, RefusesAbsurdLengthsWithoutAllocatingThem) {
     EXPECT_LE(read.size, 2);
     EXPECT_FALSE(ReadFrom(absurd, false).ok);
   }
+}
+
+// A quit signal is caught without SA_RESTART, so a read blocked on slow
+// storage returns EINTR; that must not read as the end of the file.
+TEST(FrameChunkRead, ASignalDuringAReadIsNotTheEndOfTheStream) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
+  const Bytes chunk{'F', 'R', 'M', 'E', 3, 0, 0, 0, 0x81, 7, 0x80};
+  std::thread writer([&] {
+    // The alarm must reach the reader, blocked in its read meanwhile.
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    [[maybe_unused]] const ssize_t written = write(fds[1], chunk.data(), chunk.size());
+    close(fds[1]);
+  });
+  itimerval timer{};
+  timer.it_value.tv_usec = 50000;
+  setitimer(ITIMER_REAL, &timer, nullptr);
+  std::FILE* stream = fdopen(fds[0], "rb");
+  ASSERT_NE(stream, nullptr);
+  FrameChunk read;
+  EXPECT_EQ(read.ReadChunkChecked(stream, UINT64_MAX), ChunkReadStatus::kOk);
+  EXPECT_EQ(read.compressedSize, 3);
+  writer.join();
+  std::fclose(stream);
+  sigaction(SIGALRM, &previous, nullptr);
 }
 
 }  // namespace

@@ -26,7 +26,10 @@ fail() {
 # Starts Xvfb on a free display (24-bit screen) and exports DISPLAY.
 start_xvfb() {
   local fdfile="$E2E_TMP/display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fdfile" 2>"$E2E_TMP/xvfb.log" &
+  # -noreset: a server that resets when its last client leaves (a quick
+  # xdotool poll) refuses connections meanwhile, and SDL then falls back to
+  # a driver that shows nothing.
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$fdfile" 2>"$E2E_TMP/xvfb.log" &
   E2E_PIDS+=($!)
   local i
   for i in $(seq 1 100); do
@@ -43,7 +46,17 @@ start_xvfb() {
 start_window_manager() {
   openbox --sm-disable >/dev/null 2>&1 &
   E2E_PIDS+=($!)
-  sleep 0.5
+  # A window mapped while openbox is still taking over the screen may never
+  # be managed (SDL then waits for its map): wait until it answers as the
+  # screen's window manager.
+  local i
+  for i in $(seq 1 150); do
+    if wmctrl -m >/dev/null 2>&1; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  fail "openbox did not take over the screen"
 }
 
 # wait_for_window TITLE-REGEX [SECONDS]: prints the id of the first matching window.
@@ -58,6 +71,15 @@ wait_for_window() {
     sleep 0.1
   done
   return 1
+}
+
+# child_pid PID: the first child process of PID (a program started under
+# strace), from /proc alone.
+child_pid() {
+  local children
+  children=$(cat "/proc/$1/task/$1/children" 2>/dev/null) || return 1
+  [ -n "$children" ] || return 1
+  echo "${children%% *}"
 }
 
 # wait_exit PID [SECONDS]: waits for a background process and prints its status.

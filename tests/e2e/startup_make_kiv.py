@@ -6,8 +6,11 @@ startup_make_kiv.py PATH WIDTH HEIGHT FRAMES RATE [--header-only]
 Every picture is one colour: the background palette entry 200, frame i
 entry 65 + i % 62, whose screen colour is the grey 4 * (1 + i % 62), so a
 screenshot tells which frame is shown. --header-only writes the header and
-reserved block alone (it passes the probe and fails the load).
+reserved block alone (it passes the probe and fails the load). --noise
+stores each frame as literals of random bytes: a big file that cannot be
+compressed, for timing a slow load.
 """
+import os
 import struct
 import sys
 
@@ -18,6 +21,15 @@ def runs(count, value):
         length = min(count, 32760)
         out += bytes([length >> 8, length & 0xFF, value])
         count -= length
+    return bytes(out)
+
+
+def literals(count):
+    out = bytearray()
+    noise = os.urandom(count)
+    for start in range(0, count, 127):
+        piece = noise[start:start + 127]
+        out += bytes([0x80 + len(piece)]) + piece
     return bytes(out)
 
 
@@ -32,10 +44,13 @@ def main():
     data += bytes(6480)
     if "--header-only" not in sys.argv[6:]:
         data += chunk(runs(width * height, 200)) + bytes(4 * frames)  # background, repeat flags all 0
-        for i in range(frames):
-            data += chunk(runs(width * height, 65 + i % 62))
     with open(path, "wb") as out:
         out.write(data)
+        if "--header-only" in sys.argv[6:]:
+            return
+        for i in range(frames):
+            picture = literals(width * height) if "--noise" in sys.argv[6:] else runs(width * height, 65 + i % 62)
+            out.write(chunk(picture))
 
 
 main()

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -96,6 +97,36 @@ TEST_F(InstanceTest, AnotherProcessesWindowIsFoundAndServesRequests) {
   EXPECT_FALSE(IsIconic(remote));
   EXPECT_FALSE(SetForegroundWindow(remote));
   EXPECT_EQ(FindWindowA("MyClass", "KIV Player"), nullptr);
+}
+
+TEST_F(InstanceTest, AStoppedOwnerIsNotWaitedForLong) {
+  const char* saved = std::getenv("DISPLAY");
+  const std::string display = saved != nullptr ? saved : "";
+  setenv("DISPLAY", ":7", 1);  // no X server: the owner has no window there
+  const pid_t owner = StartOwner("MyClass", "KIV Player");
+  ASSERT_GT(owner, 0);
+  kill(owner, SIGSTOP);
+  const auto start = std::chrono::steady_clock::now();
+  const HWND remote = FindWindowA("MyClass", "KIV Player");
+  ASSERT_NE(remote, nullptr);
+  long pid = 0;
+  bool hasWindow = true;
+  EXPECT_FALSE(platform::WindowOwnerNotAnswering(remote, &pid, &hasWindow));
+  EXPECT_FALSE(IsIconic(remote));
+  ShowWindow(remote, SW_RESTORE);
+  EXPECT_FALSE(SetForegroundWindow(remote));
+  // One unanswered request decides; the later ones do not wait again.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_TRUE(platform::WindowOwnerNotAnswering(remote, &pid, &hasWindow));
+  EXPECT_EQ(pid, owner);
+  EXPECT_FALSE(hasWindow);
+  kill(owner, SIGCONT);
+  EXPECT_EQ(Stop(owner), 3);
+  if (saved != nullptr) {
+    setenv("DISPLAY", display.c_str(), 1);
+  } else {
+    unsetenv("DISPLAY");
+  }
 }
 
 TEST_F(InstanceTest, OwnWindowIsFoundFirstAndANameIsPublishedOnce) {

@@ -298,6 +298,45 @@ TEST_F(PlayerTest, FailedLoadIsReported) {
   EXPECT_EQ(display_->FlipCount(), flips);
 }
 
+TEST_F(PlayerTest, LoadRunsInSlicesThatAQuitCanEnd) {
+  for (bool quit : {false, true}) {
+    WriteFile(FileSpec{.frameCount = 6, .repeats = {3}, .markRepeats = true});
+    Start();
+    player_->SetLoadSlice(std::chrono::steady_clock::duration::zero());
+    const int flips = display_->FlipCount();
+    // Header, background, repeat flags, then frames: still loading, nothing
+    // drawn, and no idle pause to slow the load down.
+    for (int i = 0; i < 5; ++i) {
+      ASSERT_EQ(Tick(), 1);
+      ASSERT_EQ(player_->State, Player::kLoading);
+      EXPECT_EQ(TickIdle, 0);
+    }
+    EXPECT_EQ(display_->FlipCount(), flips);
+    if (quit) {
+      QuitRequested = 1;
+      EXPECT_EQ(Tick(), 0);
+      EXPECT_FALSE(player_->LoadFailed());  // a quit, not a bad file
+    } else {
+      int ticks = 5;
+      while (player_->State == Player::kLoading && ticks < 100) {
+        ASSERT_EQ(Tick(), 1);
+        ++ticks;
+      }
+      EXPECT_EQ(ticks, 3 + 6 + 1);
+      EXPECT_EQ(player_->Frames[3], player_->Frames[2]);
+      for (std::uint32_t frame : {0u, 1u, 2u, 2u, 4u, 5u}) {
+        ASSERT_GT(TicksToNextFlip(), 0);
+        EXPECT_EQ(ShownPicture(), FrameValue(frame));
+      }
+    }
+    // The partial tables are freed as usual (the sanitizer build checks).
+    player_->Shutdown();
+    delete player_;
+    player_ = nullptr;
+    QuitRequested = 0;
+  }
+}
+
 TEST_F(PlayerTest, RateWithoutAFiniteIntervalNeverFallsDue) {
   StartPlaying(FileSpec{.frameRate = 0.0f});
   for (float rate : {0.0f, -5.0f, std::numeric_limits<float>::quiet_NaN()}) {
