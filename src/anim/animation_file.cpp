@@ -198,8 +198,8 @@ bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, Anima
   return true;
 }
 
-std::string MemoryShortageText(std::uint32_t frame, std::uint32_t count) {
-  return "not enough memory for frame " + std::to_string(frame) + " of " + std::to_string(count);
+std::string MemoryShortageText(std::uint32_t place, std::uint32_t count) {
+  return "not enough memory for frame " + std::to_string(place) + " of " + std::to_string(count);
 }
 
 bool IsRegularFile(const char* path) {
@@ -270,7 +270,8 @@ AnimationLoader::Status AnimationLoader::Advance(std::chrono::steady_clock::dura
       // Only the small allocations (a chunk object, the flags) get here.
       const bool frames = stage_ == Stage::kFrames;
       ok = Fail(error, position_, frames ? FrameName(nextFrame_) : "file",
-                frames ? MemoryShortageText(nextFrame_, header_.lastFrame - header_.firstFrame + 1)
+                frames ? MemoryShortageText(nextFrame_ - header_.firstFrame + 1,
+                                             header_.lastFrame - header_.firstFrame + 1)
                        : std::string("not enough memory"));
       if (error != nullptr) error->noMemory = true;
     }
@@ -372,7 +373,7 @@ bool AnimationLoader::StepFrame(AnimationError* error) {
     if (!ReadCheckedChunk(stream_, chunk, &position_, fileSize_, legacy ? kLegacyPictureSize : picture_,
                           FrameName(f), error)) {
       if (error != nullptr && error->noMemory) {
-        error->what = MemoryShortageText(f, h.lastFrame - h.firstFrame + 1);
+        error->what = MemoryShortageText(f - h.firstFrame + 1, h.lastFrame - h.firstFrame + 1);
       }
       return false;
     }

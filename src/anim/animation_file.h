@@ -62,8 +62,9 @@ struct AnimationError {
   bool noMemory = false;
 };
 
-// "not enough memory for frame 264 of 400": frame number and frame count.
-std::string MemoryShortageText(std::uint32_t frame, std::uint32_t count);
+// "not enough memory for frame 264 of 400": the frame's place in the file,
+// counted from 1 whatever the first frame's number, and the frame count.
+std::string MemoryShortageText(std::uint32_t place, std::uint32_t count);
 
 // False for anything but a regular file (a FIFO, socket, device or
 // directory): such a file can block an open or a read for ever, and cannot be

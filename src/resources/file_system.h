@@ -31,7 +31,7 @@ class FileSystem {
 constexpr int kMaxOpenFiles = 25;
 
 // A FileSystem over the standard library's buffered streams, 25 slots.
-class StdioFileSystem : public FileSystem {
+class StdioFileSystem final : public FileSystem {
  public:
   StdioFileSystem();
   ~StdioFileSystem();  // closes every stream still open

@@ -437,7 +437,7 @@ TEST(AnimationLoad, RunningOutOfMemoryIsNotACorruptFile) {
         AnimationError error;
         if (LoadAnimation(path.c_str(), tables.View(), &error)) return 2;
         if (!error.noMemory) return 3;
-        return error.what == "not enough memory for frame 1 of 3" && error.where == "frame 1" ? 0 : 4;
+        return error.what == "not enough memory for frame 2 of 3" && error.where == "frame 1" ? 0 : 4;
       },
       60000);
   std::remove(path.c_str());

@@ -195,19 +195,14 @@ std::vector<std::uint8_t> ScreenPalette() {
 
 namespace {
 
-// The loader's words for a chunk it had no memory for.
-const char kNoMemory[] = "no memory for the chunk payload";
-
 int Report(LoadedAnimation& animation, const char* path) {
   if (!animation.opened()) {
     ReportIoError(path, animation.error().what);
     return kExitUsage;
   }
-  // Not the file's fault: said as the player says it, with the I/O status.
-  const kiv::AnimationError& error = animation.error();
-  if (error.what == kNoMemory && error.where.rfind(kFramePrefix, 0) == 0) {
-    std::fprintf(stderr, "kivtool: %s: not enough memory for %s of %u\n", path, error.where.c_str(),
-                 animation.last());
+  // Not the file's fault: said in the player's words, with the I/O status.
+  if (animation.error().noMemory) {
+    ReportIoError(path, animation.error().what);
     return kExitUsage;
   }
   ReportRefusal(path, animation.error());
