@@ -5,6 +5,8 @@ PACKAGE_BUILD ?= build-package
 JOBS          ?= $(shell nproc)
 DEMO          := $(BUILD)/demo/demo.kiv
 PREFIX        ?= /usr/local
+# The build tool below make is a make too; its directory lines are only noise here.
+MAKEFLAGS     += --no-print-directory
 
 .PHONY: all deps deps-run deps-package build build-run build-asan run test install package clean
 
