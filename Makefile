@@ -1,25 +1,45 @@
-# The two commands of the README: `make run` and `make test`.
-BUILD      ?= build
-ASAN_BUILD ?= build-asan
-JOBS       ?= $(shell nproc)
-DEMO       := $(BUILD)/demo/demo.kiv
+# The README's commands: `make run`, `make test`, and `make install`, `make package`.
+BUILD         ?= build
+ASAN_BUILD    ?= build-asan
+PACKAGE_BUILD ?= build-package
+JOBS          ?= $(shell nproc)
+DEMO          := $(BUILD)/demo/demo.kiv
+PREFIX        ?= /usr/local
+# The build tool below make is a make too; its directory lines are only noise here.
+MAKEFLAGS     += --no-print-directory
 
-.PHONY: all deps build build-asan run test clean
+.PHONY: all deps deps-run deps-package build build-run build-asan run test install package clean
 
 all: build
 
 deps:
 	@bash scripts/install-deps.sh
 
+deps-run:
+	@bash scripts/install-deps.sh run
+
+deps-package:
+	@bash scripts/install-deps.sh package
+
+# Everything: the programs, the demo, unit and end-to-end tests, benchmarks.
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_WERROR=ON >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_WERROR=ON -DKIV_TESTS=ON -DKIV_BENCH=ON >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
+
+# Only what playing the demo needs. A new build tree is configured without
+# tests and benchmarks (they need packages that `make run` does not install);
+# one that `make test` configured keeps them, and only these targets are built.
+build-run: deps-run
+	@if [ ! -f $(BUILD)/CMakeCache.txt ]; then \
+	  cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_TESTS=OFF -DKIV_BENCH=OFF >/dev/null; \
+	fi
+	@cmake --build $(BUILD) -j $(JOBS) --target kivplay kivtool demo
 
 build-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKIV_SANITIZE=ON -DKIV_WERROR=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 
-run: build
+run: build-run
 	@if [ -z "$$DISPLAY" ]; then \
 	  echo "make run: no display (DISPLAY is not set); start a desktop session or run under Xvfb" >&2; \
 	  exit 1; \
@@ -35,5 +55,20 @@ test: build build-asan
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_stack_use_after_return=1 ctest -L unit -j $(JOBS) --output-on-failure
 	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --repeat until-pass:2
 
+# Installs into PREFIX (default /usr/local); DESTDIR stages it elsewhere.
+install: build-run
+	@cmake --build $(BUILD) -j $(JOBS) --target kiv_install_files
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# The Debian package, built in a tree of its own without tests, and left here
+# as kivplay_VERSION_ARCH.deb.
+package: deps-package
+	@cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_TESTS=OFF -DKIV_BENCH=OFF >/dev/null
+	@cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	@rm -f kivplay_*.deb $(PACKAGE_BUILD)/kivplay_*.deb
+	@cd $(PACKAGE_BUILD) && cpack -G DEB >/dev/null
+	@mv $(PACKAGE_BUILD)/kivplay_*.deb .
+	@ls kivplay_*.deb
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD)

@@ -2,6 +2,7 @@
 # Installs the Debian packages that kivplay needs. Skips what is already
 # installed; uses sudo only when not running as root.
 #   install-deps.sh run    what building and running kivplay, kivtool and the demo needs
+#   install-deps.sh package  that plus what `make package` needs (dpkg-shlibdeps, file)
 #   install-deps.sh [test] all of that plus the test, fuzz, benchmark and packaging tools
 set -euo pipefail
 
@@ -11,20 +12,22 @@ run_packages=(
   build-essential cmake pkg-config make g++
   libsdl1.2-compat-dev libx11-dev libpng-dev libgif-dev libcli11-dev
 )
+package_packages=(dpkg-dev file)
 test_packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool x11-utils x11-apps openbox wmctrl imagemagick
   sox espeak-ng python3 strace
   ffmpeg gifsicle
-  desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin
+  desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl libglib2.0-bin
   dpkg-dev lintian groff-base mandoc man-db file librsvg2-bin
 )
 
 case "$mode" in
   run) packages=("${run_packages[@]}") ;;
+  package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;
   test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: install-deps.sh [run|test]" >&2; exit 2 ;;
+  *) echo "usage: install-deps.sh [run|package|test]" >&2; exit 2 ;;
 esac
 
 missing=()

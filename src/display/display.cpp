@@ -8,6 +8,7 @@
 #include "display/cursors.h"
 #include "display/palette_range.h"
 #include "display/sdl_calls.h"
+#include "display/window_icon.h"
 
 namespace kiv {
 namespace {
@@ -47,6 +48,7 @@ bool SdlDisplay::Init() {
     std::fprintf(stderr, "Couldn't initialize SDL: %s\n", SDL_GetError());
     return false;
   }
+  SetWindowIcon();
   SDL_EnableKeyRepeat(kKeyRepeatDelay, kKeyRepeatInterval);
   BuildCursorSet();
   SelectCursor(kArrowCursor, false);
