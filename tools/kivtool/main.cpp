@@ -45,7 +45,9 @@ void AddQuietAndNoClobber(CLI::App* command, bool* noClobber, bool* quiet) {
 int main(int argc, char** argv) {
   using namespace kivtool;
   CLI::App app{"kivtool: inspect, check, export, render and create KIV animation files.", "kivtool"};
-  app.footer(std::string(kSynopsis) + kExitStatus);
+  // Commands inherit the footer that stands when they are added: each gets
+  // the exit statuses, only the top-level help the synopsis of them all.
+  app.footer(kExitStatus);
   app.set_version_flag("--version", std::string("kivtool ") + KIV_VERSION);
   app.require_subcommand(1);
 
@@ -124,6 +126,7 @@ int main(int argc, char** argv) {
   thumbnailCommand->add_option("INPUT", thumbnail.input, "the animation")->required();
   thumbnailCommand->add_option("OUTPUT", thumbnail.output, "the PNG to write")->required();
 
+  app.footer(std::string(kSynopsis) + kExitStatus);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
