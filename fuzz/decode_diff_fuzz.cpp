@@ -1,7 +1,7 @@
 // Holds the frame decoder to a byte-at-a-time reference on long payloads of
 // short tokens, damaged and cut where the input says, with destinations of
 // every size: the result and every destination byte, written or not, must
-// agree on both expansion paths.
+// agree.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -82,15 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   chunk.compressedSize = static_cast<std::int32_t>(payload.size());
   Bytes want(capacity + 64, 0xEE);
   const kiv::DecodeResult expected = Reference(payload, want.data(), capacity);
-  for (const kiv::DecodePath path : {kiv::DecodePath::kAuto, kiv::DecodePath::kPortable}) {
-    kiv::SetDecodePath(path);
-    Bytes got(capacity + 64, 0xEE);
-    const kiv::DecodeResult result = chunk.DecodeChecked(got.data(), capacity);
-    if (result.status != expected.status || result.written != expected.written ||
-        result.tokenOffset != expected.tokenOffset || got != want) {
-      __builtin_trap();
-    }
+  Bytes got(capacity + 64, 0xEE);
+  const kiv::DecodeResult result = chunk.DecodeChecked(got.data(), capacity);
+  if (result.status != expected.status || result.written != expected.written ||
+      result.tokenOffset != expected.tokenOffset || got != want) {
+    __builtin_trap();
   }
-  kiv::SetDecodePath(kiv::DecodePath::kAuto);
   return 0;
 }

@@ -1,12 +1,8 @@
 #include "anim/frame_chunk.h"
 
-#include <immintrin.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <new>
 
 namespace kiv {
@@ -71,12 +67,12 @@ inline void FillBytes(std::uint8_t* destination, std::uint8_t value, std::size_t
       std::memset(destination, value, count);
       return;
     }
-    // Short enough that a library call would cost more than the stores.
-    const __m128i v = _mm_set1_epi8(static_cast<char>(value));
-    for (std::size_t i = 0; i + 16 < count; i += 16) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + i), v);
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + count - 16), v);
+    // Short enough that a library call would cost more than the stores:
+    // 16-byte blocks, the last one overlapping the one before it.
+    const std::uint64_t half = value * 0x0101010101010101ull;
+    const std::uint64_t block[2] = {half, half};
+    for (std::size_t i = 0; i + 16 < count; i += 16) std::memcpy(destination + i, block, 16);
+    std::memcpy(destination + count - 16, block, 16);
   } else if (count >= 8) {
     const std::uint64_t v = value * 0x0101010101010101ull;
     std::memcpy(destination, &v, 8);
@@ -94,13 +90,15 @@ inline void FillBytes(std::uint8_t* destination, std::uint8_t value, std::size_t
   }
 }
 
-// The one token loop behind DecodeChecked and CheckTokens, from the token at
-// payload offset q with `written` bytes already out. Every token is checked
-// once against what is left of the payload and of the destination, then
-// expanded with one bulk copy or fill.
+// The one token loop behind DecodeChecked and CheckTokens. Every token is
+// checked once against what is left of the payload and of the destination,
+// then expanded with one bulk copy or fill; a token that does not fit stops
+// the loop before anything of it is written.
 template <bool kWrite>
 DecodeResult Expand(const std::uint8_t* payload, std::size_t size, std::uint8_t* destination,
-                    std::size_t capacity, std::size_t q = 0, std::size_t written = 0) {
+                    std::size_t capacity) {
+  std::size_t q = 0;
+  std::size_t written = 0;
   while (q < size) {
     const std::size_t header = payload[q];
     const std::size_t left = size - q;
@@ -123,249 +121,7 @@ DecodeResult Expand(const std::uint8_t* payload, std::size_t size, std::uint8_t*
   return {DecodeStatus::kOk, written, q};
 }
 
-// Two-chain decoding. Where each header sits depends on the header before it,
-// and for pictures of short tokens that chain of loads, not the stores, bounds
-// one loop. So a second chain starts at a guessed offset in the second half
-// of the payload and expands into a side buffer, interleaved with the true
-// chain from the start. When the true chain reaches one of the second chain's
-// first headers, everything the second chain wrote from there on is right and
-// is copied into place; if they never meet, the true chain simply goes on.
-// Longer tokens are copy-bound and one chain serves them as well.
-constexpr std::size_t kSplitMinimum = 16384;  // smaller payloads: one chain
-constexpr std::size_t kHeadProbe = 512;       // payload bytes sampled first
-constexpr std::size_t kShortToken = 16;       // mean payload bytes per token to split
-// A token starting this far from the payload end lies wholly inside it, and
-// so do 16-byte loads just past its header: chains stop there.
-constexpr std::size_t kSafeTail = 136;
-constexpr std::size_t kMarks = 256;             // second-chain headers kept for the meeting
-constexpr std::size_t kSlack = 16;              // side-buffer room for whole-vector stores
-constexpr std::size_t kSideMaximum = 1u << 22;  // the second chain stops when its buffer is full
-
-struct Splats {
-  alignas(16) std::uint8_t bytes[256][16];
-  constexpr Splats() : bytes() {
-    for (int v = 0; v < 256; ++v) {
-      for (int i = 0; i < 16; ++i) bytes[v][i] = static_cast<std::uint8_t>(v);
-    }
-  }
-};
-constexpr Splats kSplats;
-
-// A per-thread side buffer that only grows; null when it cannot.
-std::uint8_t* SideBuffer(std::size_t size) {
-  struct Buffer {
-    std::unique_ptr<std::uint8_t[]> bytes;
-    std::size_t size = 0;
-  };
-  thread_local Buffer buffer;
-  if (buffer.size < size) {
-    buffer.bytes.reset(new (std::nothrow) std::uint8_t[size]);
-    buffer.size = buffer.bytes ? size : 0;
-  }
-  return buffer.bytes.get();
-}
-
-// The stores of one token. Exact: nothing outside the token is touched.
-// Side: into the side buffer, which has kSlack bytes beyond its end, so a
-// short token is one 16-byte store that may spill past it (nothing past the
-// second chain's last token is copied out). Masked: where the processor has
-// byte-masked vector stores, a short token is one store with no branch on
-// its length that still touches nothing outside itself.
-inline void SideCopy(std::uint8_t* out, const std::uint8_t* in, std::size_t count) {
-  if (count <= 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
-  } else {
-    CopyBytes(out, in, count);
-  }
-}
-
-inline void SideFill(std::uint8_t* out, std::uint8_t value, std::size_t count) {
-  if (count <= 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                     _mm_load_si128(reinterpret_cast<const __m128i*>(kSplats.bytes[value])));
-  } else {
-    FillBytes(out, value, count);
-  }
-}
-
-#define KIV_MASKED_STORES gnu::always_inline, gnu::target("avx512bw,avx512vl,bmi2")
-
-[[KIV_MASKED_STORES]] inline __mmask16 FirstBytes(std::size_t count) {
-  return static_cast<__mmask16>(_bzhi_u32(0xFFFFu, static_cast<unsigned>(count)));
-}
-
-[[KIV_MASKED_STORES]] inline void MaskedCopy(std::uint8_t* out, const std::uint8_t* in,
-                                             std::size_t count) {
-  if (count <= 16) {
-    _mm_mask_storeu_epi8(out, FirstBytes(count),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
-  } else {
-    CopyBytes(out, in, count);
-  }
-}
-
-[[KIV_MASKED_STORES]] inline void MaskedFill(std::uint8_t* out, std::uint8_t value,
-                                             std::size_t count) {
-  if (count <= 16) {
-    _mm_mask_storeu_epi8(out, FirstBytes(count),
-                         _mm_load_si128(reinterpret_cast<const __m128i*>(kSplats.bytes[value])));
-  } else {
-    FillBytes(out, value, count);
-  }
-}
-
-// One token at `in`, written at `out` with the stores COPY and FILL; the
-// caller guarantees the whole token lies in the payload. Runs FAIL, with
-// nothing written, when the token would pass `outEnd`.
-#define KIV_TOKEN(in, out, outEnd, FAIL, COPY, FILL)                 \
-  {                                                                  \
-    const std::size_t h_ = *(in);                                    \
-    if (h_ >= 0x80) {                                                \
-      const std::size_t count_ = h_ - 0x80;                          \
-      if (count_ > static_cast<std::size_t>((outEnd) - (out))) FAIL; \
-      COPY(out, (in) + 1, count_);                                   \
-      (out) += count_;                                               \
-      (in) += 1 + count_;                                            \
-    } else {                                                         \
-      const std::size_t count_ = h_ << 8 | (in)[1];                  \
-      if (count_ > static_cast<std::size_t>((outEnd) - (out))) FAIL; \
-      FILL(out, (in)[2], count_);                                    \
-      (out) += count_;                                               \
-      (in) += 3;                                                     \
-    }                                                                \
-  }
-#define KIV_EXACT_TOKEN(in, out, outEnd, FAIL) KIV_TOKEN(in, out, outEnd, FAIL, CopyBytes, FillBytes)
-#define KIV_SIDE_TOKEN(in, out, outEnd, FAIL) KIV_TOKEN(in, out, outEnd, FAIL, SideCopy, SideFill)
-#define KIV_MASKED_TOKEN(in, out, outEnd, FAIL) \
-  KIV_TOKEN(in, out, outEnd, FAIL, MaskedCopy, MaskedFill)
-
-struct Chains {
-  const std::uint8_t* a;  // true chain: next header
-  std::uint8_t* aOut;     // and its next output byte
-  const std::uint8_t* b;  // second chain, likewise, in the side buffer
-  std::uint8_t* bOut;
-};
-
-using RunBothFunction = Chains (*)(Chains, const std::uint8_t*, std::uint8_t*, const std::uint8_t*,
-                                   std::uint8_t*);
-
-// Both chains a token each per round, until the true chain reaches aStop or
-// the second chain bStop, or either would overrun its buffer.
-#define KIV_RUN_BOTH(EXACT_TOKEN)        \
-  const std::uint8_t* a = c.a;           \
-  std::uint8_t* aOut = c.aOut;           \
-  const std::uint8_t* b = c.b;           \
-  std::uint8_t* bOut = c.bOut;           \
-  while (a < aStop && b < bStop) {       \
-    EXACT_TOKEN(a, aOut, aEnd, break)    \
-    KIV_SIDE_TOKEN(b, bOut, bEnd, break) \
-  }                                      \
-  return {a, aOut, b, bOut};
-
-[[gnu::noinline]] Chains RunBoth(Chains c, const std::uint8_t* aStop, std::uint8_t* aEnd,
-                                 const std::uint8_t* bStop, std::uint8_t* bEnd) {
-  KIV_RUN_BOTH(KIV_EXACT_TOKEN)
-}
-
-[[gnu::noinline, gnu::target("avx512bw,avx512vl,bmi2")]] Chains RunBothMasked(
-    Chains c, const std::uint8_t* aStop, std::uint8_t* aEnd, const std::uint8_t* bStop,
-    std::uint8_t* bEnd) {
-  KIV_RUN_BOTH(KIV_MASKED_TOKEN)
-}
-
-// The masked form where the processor and system support it.
-RunBothFunction PickRunBoth(DecodePath path) {
-  __builtin_cpu_init();
-  if (path == DecodePath::kAuto && __builtin_cpu_supports("avx512bw") &&
-      __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("bmi2")) {
-    return RunBothMasked;
-  }
-  return RunBoth;
-}
-
-std::atomic<RunBothFunction>& RunBothChoice() {
-  static std::atomic<RunBothFunction> choice{PickRunBoth(DecodePath::kAuto)};
-  return choice;
-}
-
-DecodeResult DecodeInTwo(const std::uint8_t* p, std::size_t n, std::uint8_t* d,
-                         std::size_t capacity) {
-  if (n < kSplitMinimum || d == nullptr) return Expand<true>(p, n, d, capacity);
-  std::uint8_t* const dEnd = d + capacity;
-  const std::uint8_t* a = p;
-  std::uint8_t* aOut = d;
-  const auto serial = [&] {
-    return Expand<true>(p, n, d, capacity, static_cast<std::size_t>(a - p),
-                        static_cast<std::size_t>(aOut - d));
-  };
-  // The head, one chain: its tokens show whether a second chain can pay.
-  std::size_t tokens = 0;
-  while (a < p + kHeadProbe) {
-    KIV_EXACT_TOKEN(a, aOut, dEnd, return serial())
-    ++tokens;
-  }
-  const std::size_t sideCapacity = std::min(capacity, kSideMaximum);
-  std::uint8_t* side = nullptr;
-  if (static_cast<std::size_t>(a - p) / tokens <= kShortToken) {
-    side = SideBuffer(sideCapacity + kSlack);
-  }
-  if (side == nullptr) return serial();
-
-  const std::uint8_t* const start = a + (p + n - a) / 2;
-  const std::uint8_t* const sideStop = p + n - kSafeTail;
-  std::uint8_t* const sideEnd = side + sideCapacity;
-  const std::uint8_t* b = start;
-  std::uint8_t* bOut = side;
-  const std::uint8_t* markIn[kMarks];
-  std::uint8_t* markOut[kMarks];
-  std::size_t marks = 0;
-  bool sideRoom = true;
-  while (marks < kMarks && b < sideStop) {
-    markIn[marks] = b;
-    markOut[marks] = bOut;
-    ++marks;
-    KIV_SIDE_TOKEN(b, bOut, sideEnd, {
-      sideRoom = false;
-      break;
-    })
-  }
-  if (sideRoom) {
-    const RunBothFunction runBoth = RunBothChoice().load(std::memory_order_relaxed);
-    const Chains c = runBoth({a, aOut, b, bOut}, start, dEnd, sideStop, sideEnd);
-    a = c.a;
-    aOut = c.aOut;
-    b = c.b;
-    bOut = c.bOut;
-  }
-  while (a < start) KIV_EXACT_TOKEN(a, aOut, dEnd, return serial())
-  // The true chain walks on to the first header both chains share.
-  std::size_t j = 0;
-  for (;;) {
-    while (j < marks && markIn[j] < a) ++j;
-    if (j == marks) return serial();
-    if (markIn[j] == a) break;
-    KIV_EXACT_TOKEN(a, aOut, dEnd, return serial())
-  }
-  const std::size_t moved = static_cast<std::size_t>(bOut - markOut[j]);
-  if (moved > static_cast<std::size_t>(dEnd - aOut)) return serial();
-  std::memcpy(aOut, markOut[j], moved);
-  return Expand<true>(p, n, d, capacity, static_cast<std::size_t>(b - p),
-                      static_cast<std::size_t>(aOut - d) + moved);
-}
-
-#undef KIV_TOKEN
-#undef KIV_MASKED_STORES
-#undef KIV_EXACT_TOKEN
-#undef KIV_SIDE_TOKEN
-#undef KIV_MASKED_TOKEN
-#undef KIV_RUN_BOTH
-
 }  // namespace
-
-void SetDecodePath(DecodePath path) {
-  RunBothChoice().store(PickRunBoth(path), std::memory_order_relaxed);
-}
 
 std::size_t ReadFully(void* destination, std::size_t size, std::FILE* stream) {
   auto* bytes = static_cast<std::uint8_t*>(destination);
@@ -463,7 +219,7 @@ ChunkReadStatus FrameChunk::ReadChunkChecked(std::FILE* stream, std::uint64_t av
 DecodeResult FrameChunk::DecodeChecked(std::uint8_t* destination, std::size_t capacity) const {
   if (payload == nullptr || compressedSize <= 0) return {DecodeStatus::kOk, 0, 0};
   if (destination == nullptr) capacity = 0;
-  return DecodeInTwo(payload, static_cast<std::size_t>(compressedSize), destination, capacity);
+  return Expand<true>(payload, static_cast<std::size_t>(compressedSize), destination, capacity);
 }
 
 DecodeResult FrameChunk::CheckTokens(std::size_t capacity) const {

@@ -41,12 +41,6 @@ struct DecodeResult {
   std::size_t tokenOffset;   // payload offset of the token that stopped the decode
 };
 
-// Which loop expands long payloads of short tokens: byte-masked vector
-// stores where the processor has them, or the portable loop everywhere.
-// Both give the same bytes; tests pin each in turn.
-enum class DecodePath { kAuto, kPortable };
-void SetDecodePath(DecodePath path);
-
 // fread that goes on after a read cut short by a signal (EINTR): a signal
 // caught while loading must not read as a truncated file. Fewer than `size`
 // bytes only at the end of the stream or on a real read error.
