@@ -32,22 +32,6 @@ run_second() {
   fi
 }
 
-top_window() {
-  xprop -root -notype _NET_CLIENT_LIST_STACKING | sed 's/.*[ ,]\(0x[0-9a-f]*\)$/\1/'
-}
-
-# wait_until SECONDS COMMAND...: polls until the command succeeds.
-wait_until() {
-  local limit=$1 i
-  shift
-  for i in $(seq 1 $((limit * 10))); do
-    if "$@"; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
 is_top() { [ "$(top_window)" = "$WINDOW_HEX" ]; }
 is_iconic() { xprop -id "$WINDOW" WM_STATE | grep -q 'window state: Iconic'; }
 is_normal() { xprop -id "$WINDOW" WM_STATE | grep -q 'window state: Normal'; }

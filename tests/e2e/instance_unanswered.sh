@@ -25,21 +25,6 @@ run_second() {
   fi
 }
 
-wait_until() {
-  local limit=$1 i
-  shift
-  for i in $(seq 1 $((limit * 10))); do
-    if "$@"; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
-top_window() {
-  xprop -root -notype _NET_CLIENT_LIST_STACKING | sed 's/.*[ ,]\(0x[0-9a-f]*\)$/\1/'
-}
-
 # 1. A stopped first instance, covered by another window.
 "$KIVPLAY" "$E2E_TMP/first.kiv" >/dev/null 2>"$E2E_TMP/first.err" &
 FIRST=$!

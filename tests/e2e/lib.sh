@@ -109,3 +109,22 @@ terminate_expect_zero() {
   status=$(cat "$E2E_TMP/status")
   [ "$status" = 0 ] || fail "$what: exit status $status${log:+: $(cat "$log")}"
 }
+
+# wait_until SECONDS COMMAND...: polls until the command succeeds.
+wait_until() {
+  local limit=$1 i
+  shift
+  for i in $(seq 1 $((limit * 10))); do
+    if "$@"; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# top_window: the id (0x...) of the topmost client window, from the window
+# manager's stacking list.
+top_window() {
+  xprop -root -notype _NET_CLIENT_LIST_STACKING | sed 's/.*[ ,]\(0x[0-9a-f]*\)$/\1/'
+}
