@@ -1,6 +1,7 @@
 #include "app/main_loop.h"
 
 #include "shell/app_module.h"
+#include "shell/key_state.h"
 #include "shell/shell_flags.h"
 
 namespace kiv {
@@ -22,6 +23,8 @@ void DispatchTick() {
     return;
   }
   player->UpdateBusy = 0;
+  // This tick has seen the keys: releases held back for it apply now.
+  KeyState::TickDone();
 }
 
 int RunMainLoop(AppServices& services) {

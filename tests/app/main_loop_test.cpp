@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "app/recording_services.h"
 #include "platform/platform.h"
+#include "shell/key_state.h"
 #include "shell/shell_flags.h"
 
 namespace kiv {
@@ -140,6 +143,28 @@ TEST_F(MainLoopTest, QuitMessageEndsTheLoopWithItsCode) {
   EXPECT_EQ(RunMainLoop(services), 42);
   EXPECT_EQ(player.updates, 0);
   EXPECT_EQ(PlaybackDone, 0);
+}
+
+TEST_F(MainLoopTest, TapQueuedBeforeATickActsOnThatTickOnly) {
+  ASSERT_EQ(KeyState::Install(), 1);
+  RecordingServices services;
+  int pumps = 0;
+  services.onPump = [&] {
+    // Press and release of Right reach the queue in one batch, twice.
+    if (++pumps <= 2) {
+      PostMessageA(nullptr, WM_KEYDOWN, 0x27, static_cast<LPARAM>(1u | kScanRight << 16));
+      PostMessageA(nullptr, WM_KEYUP, 0x27, static_cast<LPARAM>(0xC0000001u | kScanRight << 16));
+    }
+  };
+  std::string seen;
+  player.onUpdate = [&](int update) {
+    seen += KeyState::flags[kScanRight] != 0 ? '1' : '0';
+    return update < 5 ? 1 : 0;
+  };
+  EXPECT_EQ(RunMainLoop(services), 0);
+  KeyState::Remove();
+  // Each tap is seen by the one tick after its batch, and only by it.
+  EXPECT_EQ(seen, "01100");
 }
 
 }  // namespace

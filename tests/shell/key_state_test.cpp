@@ -51,7 +51,113 @@ TEST_F(KeyStateTest, PressRepeatAndRelease) {
   KeyState::flags[kScanEsc] = 0;
   KeyState::HookProcedure(HC_ACTION, WM_KEYDOWN, Keystroke(kScanEsc, false, false) | (1 << 30));
   EXPECT_EQ(KeyState::flags[kScanEsc], 1);
+  // The repeat was not seen by a tick yet: its release waits for one.
   EXPECT_EQ(KeyState::HookProcedure(HC_ACTION, WM_KEYUP, Keystroke(kScanEsc, false, true)), 0);
+  EXPECT_EQ(KeyState::flags[kScanEsc], 1);
+  KeyState::TickDone();
+  EXPECT_EQ(KeyState::flags[kScanEsc], 0);
+}
+
+// Drives the hook the way the main loop does: keystrokes, then one tick that
+// reads (and, like the Player, consumes) the flag. Returns the flag as the
+// tick saw it.
+class TickRecorder {
+ public:
+  explicit TickRecorder(std::uint8_t scan) : scan_(scan) {}
+  void Down() { KeyState::HookProcedure(HC_ACTION, WM_KEYDOWN, Keystroke(scan_, false, false)); }
+  void Up() { KeyState::HookProcedure(HC_ACTION, WM_KEYUP, Keystroke(scan_, false, true)); }
+  int Tick(bool consume) {
+    const int seen = KeyState::flags[scan_];
+    if (consume) KeyState::flags[scan_] = 0;
+    KeyState::TickDone();
+    return seen;
+  }
+  // Runs ticks until one sees no press; returns how many did.
+  int Acted(bool consume) {
+    int acted = 0;
+    for (int i = 0; i < 100 && Tick(consume) != 0; ++i) ++acted;
+    return acted;
+  }
+
+ private:
+  std::uint8_t scan_;
+};
+
+TEST_F(KeyStateTest, EveryTapGetsATickOfItsOwn) {
+  ASSERT_EQ(KeyState::Install(), 1);
+  TickRecorder right(kScanRight);
+  for (bool consume : {true, false}) {
+    SCOPED_TRACE(consume ? "reader consumes" : "reader only looks");
+    // Down and up before a tick: that tick sees the key, the next does not.
+    right.Down();
+    right.Up();
+    EXPECT_EQ(right.Acted(consume), 1);
+    // Down, tick, up: as before.
+    right.Down();
+    EXPECT_EQ(right.Tick(consume), 1);
+    right.Up();
+    EXPECT_EQ(KeyState::flags[kScanRight], 0);
+    EXPECT_EQ(right.Acted(consume), 0);
+    // Three taps in one batch: three ticks, one each.
+    for (int i = 0; i < 3; ++i) {
+      right.Down();
+      right.Up();
+    }
+    EXPECT_EQ(right.Acted(consume), 3);
+  }
+  // Other keys in the same batch keep their own state.
+  TickRecorder left(kScanLeft);
+  left.Down();
+  right.Down();
+  right.Up();
+  EXPECT_EQ(right.Tick(true), 1);
+  EXPECT_EQ(KeyState::flags[kScanLeft], 1);
+  EXPECT_EQ(right.Tick(true), 0);
+  left.Up();
+  EXPECT_EQ(KeyState::flags[kScanLeft], 0);
+  // A flood of taps within one tick is bounded.
+  for (int i = 0; i < 1000; ++i) {
+    right.Down();
+    right.Up();
+  }
+  EXPECT_LE(right.Acted(true), 40);
+}
+
+TEST_F(KeyStateTest, HeldKeysRepeatsAndConsumedFlagsAreUnchanged) {
+  ASSERT_EQ(KeyState::Install(), 1);
+  TickRecorder esc(kScanEsc);
+  // A held key that nobody consumes stays down tick after tick; each
+  // auto-repeat sets a consumed flag again, once.
+  esc.Down();
+  EXPECT_EQ(esc.Tick(false), 1);
+  EXPECT_EQ(esc.Tick(false), 1);
+  EXPECT_EQ(esc.Tick(true), 1);
+  EXPECT_EQ(esc.Tick(true), 0);
+  esc.Down();  // auto-repeat
+  EXPECT_EQ(esc.Tick(true), 1);
+  EXPECT_EQ(esc.Tick(true), 0);
+  esc.Up();
+  EXPECT_EQ(esc.Acted(true), 0);
+  // A flag consumed before the tick ends stays cleared though its release
+  // is still pending.
+  esc.Down();
+  esc.Up();
+  KeyState::flags[kScanEsc] = 0;
+  EXPECT_EQ(esc.Acted(false), 0);
+  // A tap followed by a press that is held: one tick for the tap, then the
+  // key is simply held; repeats of the held press add no extra taps.
+  esc.Down();
+  esc.Up();
+  esc.Down();
+  esc.Down();
+  esc.Down();
+  EXPECT_EQ(esc.Tick(true), 1);
+  EXPECT_EQ(esc.Tick(true), 1);
+  EXPECT_EQ(esc.Tick(true), 0);
+  esc.Down();  // auto-repeat
+  EXPECT_EQ(esc.Tick(false), 1);
+  EXPECT_EQ(esc.Tick(false), 1);
+  esc.Up();
   EXPECT_EQ(KeyState::flags[kScanEsc], 0);
 }
 
@@ -60,6 +166,7 @@ TEST_F(KeyStateTest, ArrowsAndKeypadShareFlags) {
   for (unsigned scan : {kScanUp, kScanLeft, kScanRight, kScanDown}) {
     KeyState::HookProcedure(HC_ACTION, WM_KEYDOWN, Keystroke(scan, true, false));  // arrow
     EXPECT_EQ(KeyState::flags[scan], 1);
+    KeyState::TickDone();
     KeyState::HookProcedure(HC_ACTION, WM_KEYUP, Keystroke(scan, false, true));  // keypad digit
     EXPECT_EQ(KeyState::flags[scan], 0);
   }
