@@ -35,7 +35,9 @@ match() {
   local raw=$1 kind=$2 from=${3:-0} to=${4:-$((FRAMES - 1))} f name
   for f in $(seq "$from" "$to"); do
     name=$(printf '%s/%s%02d.png' "$E2E_TMP" "$kind" "$f")
-    if cmp -s "$raw" "$(rgb "$name")"; then
+    # The rendered screens never change: convert each one once.
+    [ -s "$name.rgb" ] || rgb "$name" >/dev/null
+    if cmp -s "$raw" "$name.rgb"; then
       echo "$f"
       return 0
     fi
@@ -156,6 +158,31 @@ key Right
 shows right $(((current + 1) % FRAMES))
 key Left
 shows left "$current"
+
+# Taps (press and release sent together) with both cores busy: each one steps
+# exactly one frame, even when its press and release reach the player in one
+# batch. Right: tap, then wait for the next frame. Left: ten taps at once,
+# then the window must settle on the start frame.
+sh -c 'while :; do :; done' &
+busy1=$!
+E2E_PIDS+=($busy1)
+sh -c 'while :; do :; done' &
+busy2=$!
+E2E_PIDS+=($busy2)
+xdotool windowfocus --sync "$WINDOW"
+for i in $(seq 1 10); do
+  xdotool key Right
+  shows "tap_right$i" $(((current + i) % FRAMES))
+done
+xdotool key Left Left Left Left Left Left Left Left Left Left
+shows tap_left "$current"
+# No late step follows: the screen stays on that frame.
+a=$(shot tap_settled1)
+sleep 0.5
+b=$(shot tap_settled2)
+cmp -s "$a" "$b" && [ "$(match "$b" pause)" = "$current" ] || fail "taps: the screen moved past frame $current"
+kill "$busy1" "$busy2"
+wait "$busy1" "$busy2" 2>/dev/null || true
 
 # The top-right frame pixel is transparent in every frame of the generated
 # animation: the background shows there until L hides it.
