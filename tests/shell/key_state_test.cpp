@@ -105,16 +105,6 @@ TEST_F(KeyStateTest, EveryTapGetsATickOfItsOwn) {
     }
     EXPECT_EQ(right.Acted(consume), 3);
   }
-  // Other keys in the same batch keep their own state.
-  TickRecorder left(kScanLeft);
-  left.Down();
-  right.Down();
-  right.Up();
-  EXPECT_EQ(right.Tick(true), 1);
-  EXPECT_EQ(KeyState::flags[kScanLeft], 1);
-  EXPECT_EQ(right.Tick(true), 0);
-  left.Up();
-  EXPECT_EQ(KeyState::flags[kScanLeft], 0);
   // A flood of taps within one tick is bounded.
   for (int i = 0; i < 1000; ++i) {
     right.Down();
