@@ -50,9 +50,8 @@ pixel() {
   /usr/bin/convert "${1%.rgb}" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:
 }
 
-# The player reads key flags once per tick, and a press and release that
-# arrive in one batch of events would cancel out: hold each key for 120 ms
-# (well below the 250 ms before the keyboard repeats).
+# A press held for 120 ms, as a person types (well below the 250 ms before
+# the keyboard repeats); the quick taps are tested on their own below.
 press() {
   xdotool keydown "$1" sleep 0.12 keyup "$1"
 }
