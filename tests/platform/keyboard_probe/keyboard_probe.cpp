@@ -81,6 +81,10 @@ int RunLoop(int consumeScan) {
                     scan, static_cast<int>((msg.lParam >> 24) & 1), static_cast<int>((msg.lParam >> 30) & 1),
                     static_cast<int>(msg.wParam), flags[scan]);
         if (scan == consumeScan) flags[scan] = 0;
+        // A reader's tick after every keystroke: a release then clears the
+        // flag at once, so each line shows that one keystroke's effect
+        // however X batches a press with its release.
+        kiv::KeyState::TickDone();
       }
       std::fflush(stdout);
       TranslateMessage(&msg);
