@@ -28,7 +28,10 @@ char* WinDirectoryLister::Settle(std::intptr_t& search, _finddata_t& entry, bool
       return nullptr;
     }
   }
-  std::strncpy(name_, entry.name, sizeof(name_) - 1);
+  // Both hold a path component of at most 259 characters; the last byte is
+  // forced to end the text whatever the search left there.
+  static_assert(sizeof(name_) == sizeof(entry.name));
+  std::memcpy(name_, entry.name, sizeof(name_));
   name_[sizeof(name_) - 1] = '\0';
   LastEntrySize = entry.size;
   LastEntryWriteTime = entry.time_write;
