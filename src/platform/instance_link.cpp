@@ -222,10 +222,21 @@ std::string InstanceSocketName(const std::string& className, const std::string& 
   // Windows are found on the same display only, as a desktop's windows are:
   // a player on another X server (another session, a test's Xvfb) is not
   // this display's instance.
-  std::string prefix = "kivplay-" + std::to_string(geteuid());
-  if (!scope.empty()) prefix += "." + Escape(scope);
-  prefix += "@" + Escape(DisplayName());
-  std::string name = prefix + "-" + Escape(className) + "-" + Escape(title);
+  // Built by appending: GCC 12 warns falsely (-Wrestrict) about
+  // `"literal" + std::string` in optimised builds.
+  std::string prefix = "kivplay-";
+  prefix += std::to_string(geteuid());
+  if (!scope.empty()) {
+    prefix += '.';
+    prefix += Escape(scope);
+  }
+  prefix += '@';
+  prefix += Escape(DisplayName());
+  std::string name = prefix;
+  for (const std::string& part : {Escape(className), Escape(title)}) {
+    name += '-';
+    name += part;
+  }
   constexpr std::size_t kMaxName = sizeof(sockaddr_un::sun_path) - 1;
   if (name.size() <= kMaxName) return name;
   // Too long for a socket name: a hash of the lower-cased parts stands in
