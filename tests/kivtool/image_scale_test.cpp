@@ -20,7 +20,7 @@ TEST(ImageScale, AveragesTheAreaEachPixelCovers) {
   // Grey values; every channel the same.
   auto grey = [](std::initializer_list<std::uint8_t> values) {
     std::vector<std::uint8_t> rgb;
-    for (std::uint8_t v : values) rgb.insert(rgb.end(), {v, v, v});
+    for (std::uint8_t v : values) rgb.insert(rgb.end(), 3, v);
     return rgb;
   };
   // Whole pixels: 2x2 blocks.
