@@ -17,19 +17,12 @@ E2E_PIDS+=("$FIRST")
 WINDOW=$(wait_for_window 'first\.kiv - KIV Player 3\.1' 15) || fail "first: no window: $(cat "$E2E_TMP/first.err")"
 WINDOW_HEX=$(printf '0x%x' "$WINDOW")
 
-# run_second NAME: the second start must end quietly and quickly.
-run_second() {
-  local name=$1 status=0 start end
-  start=$(date +%s%N)
-  timeout 10 "$KIVPLAY" "$E2E_TMP/second.kiv" >"$E2E_TMP/$name.out" 2>"$E2E_TMP/$name.err" || status=$?
-  end=$(date +%s%N)
-  [ "$status" -eq 0 ] || fail "$name: exit status $status"
+# run_quiet_second NAME: the second start ends quickly and says nothing.
+run_quiet_second() {
+  local name=$1
+  run_second "$name" 3000
   [ ! -s "$E2E_TMP/$name.out" ] || fail "$name: stdout: $(cat "$E2E_TMP/$name.out")"
   [ ! -s "$E2E_TMP/$name.err" ] || fail "$name: stderr: $(cat "$E2E_TMP/$name.err")"
-  [ $(((end - start) / 1000000)) -lt 3000 ] || fail "$name: took $(((end - start) / 1000000)) ms"
-  if xdotool search --name 'second\.kiv' >/dev/null 2>&1; then
-    fail "$name: opened a window"
-  fi
 }
 
 is_top() { [ "$(top_window)" = "$WINDOW_HEX" ]; }
@@ -44,13 +37,13 @@ xdotool windowactivate --sync "$COVER"
 COVER_HEX=$(printf '0x%x' "$COVER")
 cover_on_top() { [ "$(top_window)" = "$COVER_HEX" ]; }
 wait_until 5 cover_on_top || fail "the covering window did not come on top"
-run_second raise
+run_quiet_second raise
 wait_until 5 is_top || fail "raise: first window not on top: $(xprop -root _NET_CLIENT_LIST_STACKING)"
 
 # Minimised, it is restored first.
 xdotool windowminimize --sync "$WINDOW"
 wait_until 5 is_iconic || fail "the window did not minimise"
-run_second restore
+run_quiet_second restore
 wait_until 5 is_normal || fail "restore: first window still minimised"
 [ "$(xdotool search --name 'KIV Player 3\.1' | wc -l)" -eq 1 ] || fail "more than one player window"
 

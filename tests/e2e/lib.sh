@@ -128,3 +128,18 @@ wait_until() {
 top_window() {
   xprop -root -notype _NET_CLIENT_LIST_STACKING | sed 's/.*[ ,]\(0x[0-9a-f]*\)$/\1/'
 }
+
+# run_second NAME LIMIT_MS: starts kivplay on $E2E_TMP/second.kiv while
+# another instance runs; it must end with status 0 within LIMIT_MS and open
+# no window of its own. Its output is left in $E2E_TMP/NAME.out and .err.
+run_second() {
+  local name=$1 limit=$2 status=0 start end
+  start=$(date +%s%N)
+  timeout 20 "$KIVPLAY" "$E2E_TMP/second.kiv" >"$E2E_TMP/$name.out" 2>"$E2E_TMP/$name.err" || status=$?
+  end=$(date +%s%N)
+  [ "$status" -eq 0 ] || fail "$name: exit status $status"
+  [ $(((end - start) / 1000000)) -lt "$limit" ] || fail "$name: took $(((end - start) / 1000000)) ms"
+  if xdotool search --name 'second\.kiv' >/dev/null 2>&1; then
+    fail "$name: opened a window"
+  fi
+}
