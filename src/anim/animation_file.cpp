@@ -70,21 +70,38 @@ std::string ChunkReadMessage(ChunkReadStatus status, std::uint32_t length, std::
   }
 }
 
-std::string TokenMessage(const FrameChunk& chunk, const DecodeResult& result, std::size_t picture) {
+std::string TokenMessage(const FrameChunk& chunk, const DecodeResult& result, std::size_t bound,
+                         const char* buffer) {
   const bool literal = chunk.payload[result.tokenOffset] >= 0x80;
   if (result.status == DecodeStatus::kOverrun) {
-    return std::string(literal ? "literal" : "run") + " overruns the " + std::to_string(picture) +
-           "-byte frame";
+    return std::string(literal ? "literal" : "run") + " overruns the " + std::to_string(bound) +
+           "-byte " + buffer;
   }
   return std::string(literal ? "literal" : "run") + " runs past the end of the " +
          std::to_string(chunk.compressedSize) + "-byte payload";
 }
 
-// Reads one chunk at `position` and checks its tokens against `picture`
-// bytes. Reports failures with the file offset of the faulty byte.
+// Where a picture is expanded, and how large that buffer is: a chunk may
+// expand past its picture but never past its buffer.
+struct ChunkBound {
+  std::size_t bytes;
+  const char* name;
+};
+constexpr ChunkBound kFrameBound{kFrameBufferSize, "frame buffer"};
+constexpr ChunkBound kLegacyFrameBound{kLegacyScratchSize, "conversion buffer"};
+constexpr ChunkBound kBackgroundBound{kBackgroundBufferSize, "background buffer"};
+
+std::string PastPictureNote(const std::string& where, std::size_t expanded, std::size_t picture) {
+  return where + " expands to " + std::to_string(expanded) + " bytes, past its " +
+         std::to_string(picture) + "-byte picture; the rest is not shown";
+}
+
+// Reads one chunk at `position` and checks its tokens against the buffer it
+// is expanded into; *expanded is the size it expands to. Reports failures
+// with the file offset of the faulty byte.
 bool ReadCheckedChunk(std::FILE* stream, FrameChunk* chunk, std::int64_t* position,
-                      std::int64_t fileSize, std::size_t picture, const std::string& where,
-                      AnimationError* error) {
+                      std::int64_t fileSize, const ChunkBound& bound, const std::string& where,
+                      std::size_t* expanded, AnimationError* error) {
   const std::int64_t start = *position;
   const std::int64_t left = fileSize - start;
   std::uint8_t peek[8] = {};
@@ -110,11 +127,12 @@ bool ReadCheckedChunk(std::FILE* stream, FrameChunk* chunk, std::int64_t* positi
     return false;
   }
   *position = start + 8 + chunk->compressedSize;
-  const DecodeResult result = chunk->CheckTokens(picture);
+  const DecodeResult result = chunk->CheckTokens(bound.bytes);
   if (result.status != DecodeStatus::kOk) {
     return Fail(error, start + 8 + static_cast<std::int64_t>(result.tokenOffset), where,
-                TokenMessage(*chunk, result, picture));
+                TokenMessage(*chunk, result, bound.bytes, bound.name));
   }
+  *expanded = result.written;
   return true;
 }
 
@@ -237,6 +255,7 @@ void AnimationLoader::Close() {
 
 bool AnimationLoader::Open(const char* path, AnimationError* error) {
   Close();
+  note_.clear();
   stage_ = Stage::kFailed;
   if (path == nullptr) return Fail(error, 0, "file", "no path");
   if (!IsRegularFile(path)) return Fail(error, 0, "file", "is not a regular file");
@@ -253,6 +272,7 @@ bool AnimationLoader::Open(const char* path, AnimationError* error) {
 
 void AnimationLoader::Attach(std::FILE* stream) {
   Close();
+  note_.clear();
   stream_ = stream;
   stage_ = Stage::kHeader;
 }
@@ -309,11 +329,14 @@ bool AnimationLoader::Step(AnimationError* error) {
       delete *tables_.backgroundChunk;
       *tables_.backgroundChunk = nullptr;
       *tables_.backgroundChunk = new FrameChunk();
-      if (!ReadCheckedChunk(stream_, *tables_.backgroundChunk, &position_, fileSize_, picture_,
-                            "background", error)) {
+      std::size_t expanded = 0;
+      if (!ReadCheckedChunk(stream_, *tables_.backgroundChunk, &position_, fileSize_, kBackgroundBound,
+                            "background", &expanded, error)) {
         if (error != nullptr && error->noMemory) error->what = "not enough memory for the background";
         return false;
       }
+      // Files of 909 and 919 store the background 768 wide, like their frames.
+      if (expanded > picture_ && note_.empty()) note_ = PastPictureNote("background", expanded, picture_);
       stage_ = Stage::kRepeatFlags;
       return true;
     }
@@ -347,8 +370,10 @@ bool AnimationLoader::Step(AnimationError* error) {
     case Stage::kFrames:
       return StepFrame(error);
     case Stage::kFinish: {
-      const std::size_t capacity = picture_ < kBackgroundBufferSize ? picture_ : kBackgroundBufferSize;
-      if (!(*tables_.backgroundChunk)->Decode(tables_.backgroundBuffer, capacity)) {
+      // The background is used as stored: its first width x height bytes.
+      const std::size_t shown = picture_ < kBackgroundBufferSize ? picture_ : kBackgroundBufferSize;
+      if ((*tables_.backgroundChunk)->DecodeClipped(tables_.backgroundBuffer, shown, kBackgroundBufferSize)
+              .status != DecodeStatus::kOk) {
         return Fail(error, h.backgroundOffset, "background", "cannot be expanded");
       }
       Close();
@@ -370,13 +395,16 @@ bool AnimationLoader::StepFrame(AnimationError* error) {
     const bool legacy = IsLegacyVersion(h.version);
     auto* chunk = new FrameChunk();
     tables_.frames[f] = chunk;
-    if (!ReadCheckedChunk(stream_, chunk, &position_, fileSize_, legacy ? kLegacyPictureSize : picture_,
-                          FrameName(f), error)) {
+    std::size_t expanded = 0;
+    if (!ReadCheckedChunk(stream_, chunk, &position_, fileSize_, legacy ? kLegacyFrameBound : kFrameBound,
+                          FrameName(f), &expanded, error)) {
       if (error != nullptr && error->noMemory) {
         error->what = MemoryShortageText(f - h.firstFrame + 1, h.lastFrame - h.firstFrame + 1);
       }
       return false;
     }
+    const std::size_t stored = legacy ? kLegacyPictureSize : picture_;
+    if (expanded > stored && note_.empty()) note_ = PastPictureNote(FrameName(f), expanded, stored);
     if (legacy && !chunk->ConvertLegacyFrame(tables_.legacyScratch, kLegacyScratchSize)) {
       return Fail(error, position_, FrameName(f), "cannot convert the 768-wide picture");
     }

@@ -97,9 +97,12 @@ struct AnimationTables {
 
 // Loads the whole animation into the tables. Chunks read before a failure
 // stay in the tables (the owner frees them as usual).
-// Every chunk's tokens are checked against its picture (width * height, or
-// 768 x 576 for frames of 909 and 919) as it is read, so a loaded animation
-// never holds a chunk that overruns its frame or its payload.
+// Every chunk's tokens are checked as it is read against the buffer it is
+// expanded into (the frame buffer, the conversion scratch for frames of 909
+// and 919, the background buffer), so a loaded animation never holds a
+// chunk that overruns its buffer or its payload. A chunk may expand past its
+// picture (width * height, or 768 x 576 as stored by 909 and 919) within
+// that buffer: only the picture's bytes are used.
 bool LoadAnimation(const char* path, const AnimationTables& tables);
 bool LoadAnimation(const char* path, const AnimationTables& tables, AnimationError* error);
 // The same from a stream (the caller opens and closes it).
@@ -126,6 +129,9 @@ class AnimationLoader {
   // Reads one piece, then more until `slice` has passed; kMore while pieces
   // remain. A zero slice reads exactly one piece.
   Status Advance(std::chrono::steady_clock::duration slice, AnimationError* error);
+  // Empty, or one line on the first chunk that expands past its picture
+  // (the file is sound; the excess is not shown).
+  const std::string& Note() const { return note_; }
 
  private:
   enum class Stage { kHeader, kBackground, kRepeatFlags, kFrames, kFinish, kDone, kFailed };
@@ -144,6 +150,7 @@ class AnimationLoader {
   std::int64_t position_ = 0;
   std::size_t picture_ = 0;
   std::uint32_t nextFrame_ = 0;
+  std::string note_;
 };
 
 // Frees the owning chunks of frames first to last (repeated frames share an

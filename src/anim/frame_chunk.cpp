@@ -90,13 +90,14 @@ inline void FillBytes(std::uint8_t* destination, std::uint8_t value, std::size_t
   }
 }
 
-// The one token loop behind DecodeChecked and CheckTokens. Every token is
-// checked once against what is left of the payload and of the destination,
-// then expanded with one bulk copy or fill; a token that does not fit stops
-// the loop before anything of it is written.
+// The one token loop behind DecodeClipped and CheckTokens. Every token is
+// checked once against what is left of the payload and of the `capacity`
+// bytes it may expand into, then expanded with one bulk copy or fill of the
+// part that lies below `clip`; a token that does not fit stops the loop
+// before anything of it is written.
 template <bool kWrite>
 DecodeResult Expand(const std::uint8_t* payload, std::size_t size, std::uint8_t* destination,
-                    std::size_t capacity) {
+                    std::size_t capacity, std::size_t clip) {
   std::size_t q = 0;
   std::size_t written = 0;
   while (q < size) {
@@ -106,14 +107,18 @@ DecodeResult Expand(const std::uint8_t* payload, std::size_t size, std::uint8_t*
       const std::size_t count = header - 0x80;
       if (count >= left) return {DecodeStatus::kTruncated, written, q};
       if (count > capacity - written) return {DecodeStatus::kOverrun, written, q};
-      if constexpr (kWrite) CopyBytes(destination + written, payload + q + 1, count);
+      if constexpr (kWrite) {
+        if (written < clip) CopyBytes(destination + written, payload + q + 1, std::min(count, clip - written));
+      }
       written += count;
       q += 1 + count;
     } else {
       if (left < 3) return {DecodeStatus::kTruncated, written, q};
       const std::size_t count = header << 8 | payload[q + 1];
       if (count > capacity - written) return {DecodeStatus::kOverrun, written, q};
-      if constexpr (kWrite) FillBytes(destination + written, payload[q + 2], count);
+      if constexpr (kWrite) {
+        if (written < clip) FillBytes(destination + written, payload[q + 2], std::min(count, clip - written));
+      }
       written += count;
       q += 3;
     }
@@ -217,14 +222,20 @@ ChunkReadStatus FrameChunk::ReadChunkChecked(std::FILE* stream, std::uint64_t av
 }
 
 DecodeResult FrameChunk::DecodeChecked(std::uint8_t* destination, std::size_t capacity) const {
+  return DecodeClipped(destination, capacity, capacity);
+}
+
+DecodeResult FrameChunk::DecodeClipped(std::uint8_t* destination, std::size_t picture,
+                                       std::size_t capacity) const {
   if (payload == nullptr || compressedSize <= 0) return {DecodeStatus::kOk, 0, 0};
-  if (destination == nullptr) capacity = 0;
-  return Expand<true>(payload, static_cast<std::size_t>(compressedSize), destination, capacity);
+  if (destination == nullptr) picture = capacity = 0;
+  return Expand<true>(payload, static_cast<std::size_t>(compressedSize), destination, capacity,
+                      std::min(picture, capacity));
 }
 
 DecodeResult FrameChunk::CheckTokens(std::size_t capacity) const {
   if (payload == nullptr || compressedSize <= 0) return {DecodeStatus::kOk, 0, 0};
-  return Expand<false>(payload, static_cast<std::size_t>(compressedSize), nullptr, capacity);
+  return Expand<false>(payload, static_cast<std::size_t>(compressedSize), nullptr, capacity, 0);
 }
 
 bool FrameChunk::Decode(std::uint8_t* destination, std::size_t capacity) {
@@ -281,7 +292,9 @@ bool FrameChunk::Encode(const std::uint8_t* source, std::int32_t length) {
 
 bool FrameChunk::ConvertLegacyFrame(std::uint8_t* scratch, std::size_t scratchCapacity) {
   if (scratch == nullptr || scratchCapacity < kLegacyPictureSize) return false;
-  if (!Decode(scratch, kLegacyPictureSize)) return false;
+  // A picture may expand past 768 x 576 within the scratch; only its first
+  // 768 x 576 bytes are kept.
+  if (DecodeClipped(scratch, kLegacyPictureSize, scratchCapacity).status != DecodeStatus::kOk) return false;
   constexpr std::size_t kMargin = (kLegacyWidth - kFrameWidthDefault) / 2;  // 24
   // Rows move left and down onto themselves; memmove keeps each row intact.
   for (std::size_t row = 0; row < static_cast<std::size_t>(kLegacyHeight); ++row) {

@@ -37,7 +37,7 @@ enum class ChunkReadStatus {
 
 struct DecodeResult {
   DecodeStatus status;
-  std::size_t written;       // bytes written to the destination
+  std::size_t written;       // bytes the tokens expanded to (counted also past a clip)
   std::size_t tokenOffset;   // payload offset of the token that stopped the decode
 };
 
@@ -68,14 +68,21 @@ class FrameChunk {
   // chunk is corrupt (it then stops at the bad token).
   bool Decode(std::uint8_t* destination, std::size_t capacity);
   DecodeResult DecodeChecked(std::uint8_t* destination, std::size_t capacity) const;
+  // Checks the tokens against a buffer of `capacity` bytes, as DecodeChecked
+  // does, but writes only the first `picture` bytes of the expansion:
+  // destination needs room for min(picture, capacity) bytes only. A picture
+  // may legally expand past its own size as long as it stays within the
+  // buffer it is decoded into; the excess is never shown.
+  DecodeResult DecodeClipped(std::uint8_t* destination, std::size_t picture,
+                             std::size_t capacity) const;
   // Walks the tokens without writing: what DecodeChecked would report for a
   // destination of `capacity` bytes.
   DecodeResult CheckTokens(std::size_t capacity) const;
   // False only for a negative length (the chunk is then left empty).
   bool Encode(const std::uint8_t* source, std::int32_t length);
   // Re-encodes a 768 x 576 picture as its middle 720 columns. False when the
-  // scratch holds fewer than kLegacyPictureSize bytes or the chunk is corrupt
-  // (the payload is then left as it was).
+  // scratch holds fewer than kLegacyPictureSize bytes or the chunk expands
+  // past the scratch or its payload (the payload is then left as it was).
   bool ConvertLegacyFrame(std::uint8_t* scratch, std::size_t scratchCapacity);
   // Frees the payload and empties the chunk.
   void Clear();

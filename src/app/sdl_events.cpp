@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "display/cursors.h"
+#include "display/display.h"
 #include "playback/frame_clock.h"
 #include "shell/shell_flags.h"
 
@@ -22,6 +23,8 @@ void HandleSdlEvent(const platform::Event& event) {
       // The next SelectCursor shows the cursor and applies its choice again.
       ForgetCurrentCursor();
       if (event.gain != 0) {
+        // Shown again (restored, raised): its content may be gone.
+        TheSdlDisplay().RequestPresent();
         if ((event.state & kAppActiveBit) != 0) {
           AppActive = 1;
         }
@@ -36,6 +39,8 @@ void HandleSdlEvent(const platform::Event& event) {
       QuitRequested = 1;
       break;
     default:
+      // The window was uncovered: present the screen again on the next tick.
+      if (event.type == kEventExpose) TheSdlDisplay().RequestPresent();
       std::printf("unhandled event %i\n", static_cast<int>(event.type));
       break;
   }

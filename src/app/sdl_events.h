@@ -7,6 +7,7 @@ namespace kiv {
 
 constexpr std::uint8_t kEventActive = 1;
 constexpr std::uint8_t kEventQuit = 12;
+constexpr std::uint8_t kEventExpose = 17;
 constexpr std::uint8_t kAppActiveBit = 0x04;
 
 // Drains SDL's event queue through HandleSdlEvent.

@@ -68,6 +68,7 @@ bool SdlDisplay::SetVideoMode(std::int32_t width, std::int32_t height, std::int3
   pitch_ = width;
   bitsPerPixel_ = kScreenBits;
   screen_ = SdlCalls().setVideoMode(width, height, kScreenBits, SDL_HWPALETTE);
+  presentNeeded_ = true;
   if (screen_ == nullptr) {
     std::fprintf(stderr, "Couldn't set %ix%ix%i video mode: %s\n", width, height, kScreenBits,
                  SDL_GetError());
@@ -110,7 +111,24 @@ bool SdlDisplay::Unlock() { return true; }
 
 bool SdlDisplay::Flip() {
   Release();
-  if (screen_ != nullptr) SdlCalls().flip(screen_);
+  if (screen_ != nullptr && ScreenChanged()) SdlCalls().flip(screen_);
+  return true;
+}
+
+bool SdlDisplay::ScreenChanged() {
+  // A surface that must be locked cannot be read between frames: always
+  // present it.
+  if (MustLock() || screen_->pixels == nullptr) return true;
+  const std::size_t bytes =
+      static_cast<std::size_t>(screen_->pitch) * static_cast<std::size_t>(screen_->h > 0 ? screen_->h : 0);
+  const auto* pixels = static_cast<const std::uint8_t*>(screen_->pixels);
+  const bool same = !presentNeeded_ && presentedPixels_.size() == bytes &&
+                    std::memcmp(presentedPixels_.data(), pixels, bytes) == 0 &&
+                    std::memcmp(presentedPalette_, shadowPalette_, sizeof presentedPalette_) == 0;
+  if (same) return false;
+  presentedPixels_.assign(pixels, pixels + bytes);
+  std::memcpy(presentedPalette_, shadowPalette_, sizeof presentedPalette_);
+  presentNeeded_ = false;
   return true;
 }
 

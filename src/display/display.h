@@ -54,10 +54,16 @@ class SdlDisplay : public Display {
   static const char* Caption();
   SDL_Surface* Surface() const { return screen_; }
   std::int32_t BitsPerPixel() const { return bitsPerPixel_; }
+  // The window's content was lost or hidden (exposed, restored, activated):
+  // the next Flip presents even when nothing has changed.
+  void RequestPresent() { presentNeeded_ = true; }
 
  private:
   void Release();
   bool MustLock() const;
+  // True when the surface and palette differ from what was presented last;
+  // remembers them when they do.
+  bool ScreenChanged();
 
   SDL_Surface* screen_ = nullptr;
   std::uint8_t shadowPalette_[256 * 3] = {};
@@ -65,6 +71,11 @@ class SdlDisplay : public Display {
   std::int32_t pitch_ = 320;
   std::int32_t width_ = 320;
   std::int32_t height_ = 240;
+  // What the last Flip presented: presenting the same picture again costs a
+  // full window upload and shows nothing new.
+  std::vector<std::uint8_t> presentedPixels_;
+  std::uint8_t presentedPalette_[256 * 3] = {};
+  bool presentNeeded_ = true;
 };
 
 // A display in memory: the same contracts with a plain pixel buffer of a

@@ -199,6 +199,13 @@ int Player::Update() {
   return 1;
 }
 
+bool TickUntilLoaded(Player& player) {
+  while (player.State == Player::kLoading) {
+    if (player.Update() == 0) return false;
+  }
+  return !player.LoadFailed();
+}
+
 bool Player::LoadSlice() {
   if (loader_ == nullptr) {
     loader_ = std::make_unique<AnimationLoader>(Tables());
@@ -243,12 +250,11 @@ void Player::DecodeFrame(std::uint32_t frame) {
   if (FrameWidth < 1 || FrameHeight < 1) {
     return;
   }
-  std::size_t capacity =
+  // A chunk may expand past its picture within the frame buffer (the load
+  // checked that); only the picture's bytes are ever shown.
+  const std::size_t picture =
       static_cast<std::size_t>(FrameWidth) * static_cast<std::size_t>(FrameHeight);
-  if (capacity > sizeof(FrameBuffer)) {
-    capacity = sizeof(FrameBuffer);
-  }
-  Frames[frame]->Decode(FrameBuffer, capacity);
+  Frames[frame]->DecodeClipped(FrameBuffer, picture, sizeof(FrameBuffer));
 }
 
 void Player::PauseStep() {

@@ -76,6 +76,12 @@ class Player : public AppModule {
   std::chrono::steady_clock::duration loadSlice_;
 };
 
+// Ticks a Player that is loading until its load is over, as the main loop
+// would (the load reads one slice of the file per tick). For anything that
+// drives the Player itself, offscreen. False when the load failed or the
+// Player ended; true once it is playing.
+bool TickUntilLoaded(Player& player);
+
 // Formats the status line "Frame: %4i/%4i, FPS = %2.2f" into buffer.
 void FormatStatusLine(char* buffer, std::size_t size, std::uint32_t currentFrame,
                       std::uint32_t firstFrame, std::uint32_t lastFrame, float frameRate);

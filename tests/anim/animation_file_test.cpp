@@ -65,6 +65,41 @@ bool Loads(const Bytes& file, OwnedTables* tables, AnimationError* error = nullp
   return LoadAnimation(WriteScratch("load.kiv", file).c_str(), tables->View(), error);
 }
 
+// Runs that expand to exactly `bytes` bytes of value 5.
+Bytes RunsOf(std::size_t bytes) {
+  Bytes out;
+  for (std::size_t left = bytes; left > 0;) {
+    const std::size_t count = left < 0x7FF8 ? left : 0x7FF8;
+    out.insert(out.end(), {static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count & 0xFF), 5});
+    left -= count;
+  }
+  return out;
+}
+
+Bytes Concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes PayloadOf(const Bytes& picture) {
+  FrameChunk chunk;
+  chunk.Encode(picture.data(), static_cast<std::int32_t>(picture.size()));
+  return Bytes(chunk.payload, chunk.payload + chunk.compressedSize);
+}
+
+// Loads through the sliced loader, as the player does; the note it leaves.
+bool LoadsWithNote(const Bytes& file, OwnedTables* tables, std::string* note,
+                   AnimationError* error = nullptr) {
+  AnimationLoader loader(tables->View());
+  if (!loader.Open(WriteScratch("note.kiv", file).c_str(), error)) return false;
+  AnimationLoader::Status status;
+  do {
+    status = loader.Advance(std::chrono::steady_clock::duration::zero(), error);
+  } while (status == AnimationLoader::Status::kMore);
+  *note = loader.Note();
+  return status == AnimationLoader::Status::kDone;
+}
+
 class SizeGlobals : public ::testing::Test {
  protected:
   void SetUp() override { Reset(); }
@@ -237,6 +272,63 @@ TEST(AnimationLoad, LegacyFramesAreCutButTheBackgroundIsNot) {
   }
 }
 
+// A chunk is bounded by the buffer it expands into; past its picture but
+// within that buffer it loads, only the picture's bytes are used, and the
+// load notes it.
+TEST(AnimationLoad, ChunksPastTheirPictureButWithinTheirBufferLoad) {
+  // 909 and 919 store the background 768 wide like their frames; it is used as stored.
+  Bytes wide(kLegacyPictureSize);
+  for (std::size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<std::uint8_t>(i % 768 % 256);
+  for (std::int32_t version : {909, 919}) {
+    SCOPED_TRACE(version);
+    const Bytes file = AssembleAnimation(Version(version), 0, PayloadOf(wide), {}, {PayloadOf(wide)});
+    OwnedTables tables;
+    std::string note;
+    ASSERT_TRUE(LoadsWithNote(file, &tables, &note));
+    EXPECT_EQ(note, "background expands to 442368 bytes, past its 414720-byte picture; the rest is not shown");
+    EXPECT_EQ(std::memcmp(tables.backgroundBuffer.get(), wide.data(), 720 * 576), 0);
+    const Bytes shown = Expanded(tables.frames[0], 720 * 576);
+    for (std::size_t x = 0; x < 720; ++x) ASSERT_EQ(shown[575 * 720 + x], (x + 24) % 256);
+  }
+
+  // A 949 frame one byte past its 8 x 4 picture; the player shows its first 32 bytes.
+  const AnimationWriteOptions options = Version(949, 8, 4);
+  const Bytes picture = Picture(32, 6);
+  const Bytes oneMore = Concat(PayloadOf(picture), {0x81, 0xEE});
+  OwnedTables tables;
+  std::string note;
+  ASSERT_TRUE(LoadsWithNote(AssembleAnimation(options, 1, RunsOf(32), {0, 0}, {RunsOf(32), oneMore}), &tables,
+                            &note));
+  EXPECT_EQ(note, "frame 1 expands to 33 bytes, past its 32-byte picture; the rest is not shown");
+  Bytes shown(32, 0);
+  shown.push_back(0xA5);  // guard: nothing is written past the picture
+  EXPECT_EQ(tables.frames[1]->DecodeClipped(shown.data(), 32, kFrameBufferSize).status, DecodeStatus::kOk);
+  EXPECT_EQ(Bytes(shown.begin(), shown.begin() + 32), picture);
+  EXPECT_EQ(shown[32], 0xA5);
+
+  // Exactly filling the buffers is sound; one byte more is refused.
+  ReleaseFrames(tables.View());
+  ASSERT_TRUE(LoadsWithNote(
+      AssembleAnimation(options, 1, RunsOf(kBackgroundBufferSize), {0, 0}, {RunsOf(32), RunsOf(kFrameBufferSize)}),
+      &tables, &note));
+  EXPECT_EQ(note.rfind("background expands to 1920000 bytes", 0), 0u) << note;
+  AnimationError error;
+  ReleaseFrames(tables.View());
+  EXPECT_FALSE(LoadsWithNote(AssembleAnimation(options, 1, RunsOf(32), {0, 0}, {RunsOf(kFrameBufferSize + 1)}),
+                             &tables, &note, &error));
+  EXPECT_EQ(error.where, "frame 0");
+  EXPECT_EQ(error.what, "run overruns the 5764800-byte frame buffer");
+  ReleaseFrames(tables.View());
+  EXPECT_FALSE(LoadsWithNote(AssembleAnimation(Version(909), 0, RunsOf(32), {}, {RunsOf(kLegacyScratchSize + 1)}),
+                             &tables, &note, &error));
+  EXPECT_EQ(error.what, "run overruns the 15360000-byte conversion buffer");
+  ReleaseFrames(tables.View());
+  EXPECT_FALSE(LoadsWithNote(AssembleAnimation(options, 0, RunsOf(kBackgroundBufferSize + 1), {0}, {RunsOf(32)}),
+                             &tables, &note, &error));
+  EXPECT_EQ(error.where, "background");
+  EXPECT_EQ(error.what, "run overruns the 1920000-byte background buffer");
+}
+
 TEST(AnimationLoad, TruncatedFileKeepsTheChunksReadSoFar) {
   std::vector<Bytes> frames;
   for (int k = 0; k < 8; ++k) frames.push_back(Picture(720 * 576, static_cast<std::uint8_t>(k)));
@@ -284,6 +376,7 @@ TEST(AnimationLoad, CorruptChunksAreRefusedWithTheirOffset) {
   const std::size_t flags = background + 8 + 3;
   const std::size_t frame0 = flags + 8;                 // two flags
   const std::size_t frame1 = frame0 + 8 + 3;
+  const Bytes fullFrameBuffer = RunsOf(kFrameBufferSize);
   struct Case {
     const char* name;
     Bytes backgroundPayload, frame1Payload;
@@ -292,13 +385,15 @@ TEST(AnimationLoad, CorruptChunksAreRefusedWithTheirOffset) {
     const char* where;
   };
   const std::vector<Case> cases = {
-      {"run overruns", ok, {0x00, 0x09, 0x02}, {0, 0}, static_cast<std::int64_t>(frame1 + 8), "frame 1"},
-      {"literal overruns", ok, {0x84, 1, 2, 3, 4, 0x85, 1, 2, 3, 4, 5}, {0, 0},
-       static_cast<std::int64_t>(frame1 + 8 + 5), "frame 1"},
+      // Frames are bounded by the frame buffer they expand into, not by their picture.
+      {"run overruns", ok, Concat(fullFrameBuffer, {0x00, 0x01, 0x02}), {0, 0},
+       static_cast<std::int64_t>(frame1 + 8 + fullFrameBuffer.size()), "frame 1"},
+      {"literal overruns", ok, Concat(RunsOf(kFrameBufferSize - 4), {0x84, 1, 2, 3, 4, 0x85, 1, 2, 3, 4, 5}),
+       {0, 0}, static_cast<std::int64_t>(frame1 + 8 + RunsOf(kFrameBufferSize - 4).size() + 5), "frame 1"},
       {"literal past payload", ok, {0x83, 1, 2}, {0, 0}, static_cast<std::int64_t>(frame1 + 8), "frame 1"},
       {"run past payload", ok, {0x00, 0x02}, {0, 0}, static_cast<std::int64_t>(frame1 + 8), "frame 1"},
-      {"background overruns", {0x7F, 0xFF, 0x00}, ok, {0, 0}, static_cast<std::int64_t>(background + 8),
-       "background"},
+      {"background overruns", Concat(RunsOf(kBackgroundBufferSize), {0x00, 0x01, 0x00}), ok, {0, 0},
+       static_cast<std::int64_t>(background + 8 + RunsOf(kBackgroundBufferSize).size()), "background"},
   };
   OwnedTables tables;
   for (const Case& c : cases) {

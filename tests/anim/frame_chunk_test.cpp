@@ -156,6 +156,26 @@ TEST(FrameChunkDecode, StopsAtTheDestinationEnd) {
   EXPECT_EQ(chunk->CheckTokens(32767).status, DecodeStatus::kOk);
 }
 
+TEST(FrameChunkDecode, ClippedDecodeChecksTheBufferButWritesOnlyThePicture) {
+  // 3 + 4 + 3 bytes into a picture of 5 within a buffer of 10.
+  auto chunk = ChunkOf({0x00, 0x03, 0x01, 0x84, 2, 3, 4, 5, 0x00, 0x03, 0x06});
+  Bytes out(8, 0xEE);
+  DecodeResult result = chunk->DecodeClipped(out.data(), 5, 10);
+  EXPECT_EQ(result.status, DecodeStatus::kOk);
+  EXPECT_EQ(result.written, 10u);
+  EXPECT_EQ(out, (Bytes{1, 1, 1, 2, 3, 0xEE, 0xEE, 0xEE}));
+  // Past the buffer: refused at the token that does not fit, nothing of it written.
+  out.assign(8, 0xEE);
+  result = chunk->DecodeClipped(out.data(), 8, 9);
+  EXPECT_EQ(result.status, DecodeStatus::kOverrun);
+  EXPECT_EQ(result.tokenOffset, 8u);
+  EXPECT_EQ(out, (Bytes{1, 1, 1, 2, 3, 4, 5, 0xEE}));
+  // A picture larger than the buffer is written only up to the buffer.
+  out.assign(8, 0xEE);
+  EXPECT_EQ(chunk->DecodeClipped(out.data(), 100, 7).status, DecodeStatus::kOverrun);
+  EXPECT_EQ(out, (Bytes{1, 1, 1, 2, 3, 4, 5, 0xEE}));
+}
+
 TEST(FrameChunkDecode, StopsAtAPayloadThatEndsInsideAToken) {
   // Literals and runs cut short at every length; the chunk's buffer is exact.
   const Bytes cases[] = {{0x82, 1}, {0x81}, {0x00}, {0x00, 0x05}, {0x81, 9, 0x00, 0x01}};

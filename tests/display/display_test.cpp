@@ -210,6 +210,31 @@ TEST_F(SdlDisplayTest, PaletteReachesTheRealSurface) {
   EXPECT_EQ(palette->colors[255].b, rgb[767]);
 }
 
+TEST_F(SdlDisplayTest, FlipPresentsOnlyWhenTheScreenChangedOrTheWindowAsks) {
+  ASSERT_TRUE(display.Init());
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(display.SetVideoMode(32, 16, 8));
+  testing::internal::GetCapturedStdout();
+  const auto flipsAfter = [&](auto&& step) {
+    step();
+    display.Flip();
+    return CallLog().flips;
+  };
+  EXPECT_EQ(flipsAfter([] {}), 1) << "a new mode is presented";
+  EXPECT_EQ(flipsAfter([] {}), 1) << "the same screen is not presented twice";
+  EXPECT_EQ(flipsAfter([&] { display.Lock()[15 * display.Pitch() + 31] = 9; }), 2) << "last pixel";
+  EXPECT_EQ(flipsAfter([&] { display.Lock()[15 * display.Pitch() + 31] = 9; }), 2) << "same value";
+  std::uint8_t rgb[3] = {1, 2, 3};
+  EXPECT_EQ(flipsAfter([&] { display.SetPalette(rgb, 200, 201); }), 3) << "palette entry";
+  EXPECT_EQ(flipsAfter([&] { display.SetPalette(rgb, 200, 201); }), 3) << "same colours";
+  EXPECT_EQ(flipsAfter([&] { display.RequestPresent(); }), 4) << "exposed or restored";
+  EXPECT_EQ(flipsAfter([] {}), 4);
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(display.SetVideoMode(32, 16, 8));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(flipsAfter([] {}), 5) << "mode set again";
+}
+
 TEST_F(SdlDisplayTest, CaptionIsFormattedAndCutAt255Characters) {
   ASSERT_TRUE(display.Init());
   display.SetCaption("/tmp/movie.kiv");

@@ -1,6 +1,7 @@
 // kivtool check FILE...: each file is read the way the player loads it and
-// every chunk's tokens are checked against its picture; one verdict line
-// per file ("FILE: ok" on stdout, the fault on stderr), exit the worst.
+// every chunk's tokens are checked against the buffer it expands into; one
+// verdict line per file ("FILE: ok" on stdout, then "FILE: note: ..." when a
+// chunk expands past its picture; the fault on stderr), exit the worst.
 #include <algorithm>
 #include <cstdio>
 
@@ -16,6 +17,7 @@ int RunCheck(const CheckOptions& options) {
     const int status = LoadOrReport(animation, path.c_str());
     if (status < 0) {
       std::printf("%s: ok\n", path.c_str());
+      if (!animation.note().empty()) std::printf("%s: note: %s\n", path.c_str(), animation.note().c_str());
     } else {
       worst = std::max(worst, status);
     }

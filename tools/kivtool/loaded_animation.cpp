@@ -1,6 +1,7 @@
 #include "loaded_animation.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -84,7 +85,14 @@ bool LoadedAnimation::Open(const char* path) {
 
 bool LoadedAnimation::Load(const char* path) {
   if (!Open(path)) return false;
-  return kiv::LoadAnimation(path, Tables(), &error_);
+  kiv::AnimationLoader loader(Tables());
+  if (!loader.Open(path, &error_)) return false;
+  kiv::AnimationLoader::Status status;
+  do {
+    status = loader.Advance(std::chrono::hours(1), &error_);
+  } while (status == kiv::AnimationLoader::Status::kMore);
+  note_ = loader.Note();
+  return status == kiv::AnimationLoader::Status::kDone;
 }
 
 bool LoadedAnimation::Salvage(const char* path) {
@@ -107,7 +115,8 @@ void LoadedAnimation::ContinueAfterDamage(const char* path) {
   const std::uint32_t firstDamaged =
       static_cast<std::uint32_t>(std::strtoul(error_.where.c_str() + std::strlen(kFramePrefix), nullptr, 10));
   const bool legacy = kiv::IsLegacyVersion(header_.version);
-  const std::size_t framePicture = legacy ? kiv::kLegacyPictureSize : pictureSize();
+  // The buffer each frame is expanded into bounds it, as in the player.
+  const std::size_t frameBound = legacy ? kiv::kLegacyScratchSize : kiv::kFrameBufferSize;
 
   // Skip the background chunk and the repeat flags, which the load checked.
   std::int64_t position = header_.backgroundOffset;
@@ -141,7 +150,7 @@ void LoadedAnimation::ContinueAfterDamage(const char* path) {
       continue;
     }
     position += static_cast<std::int64_t>(kChunkHeaderSize) + chunk->compressedSize;
-    if (chunk->CheckTokens(framePicture).status != kiv::DecodeStatus::kOk ||
+    if (chunk->CheckTokens(frameBound).status != kiv::DecodeStatus::kOk ||
         (legacy && !chunk->ConvertLegacyFrame(legacyScratch_.get(), kiv::kLegacyScratchSize))) {
       damage_[f] = strictReason.empty() ? "tokens do not fit the picture" : strictReason;
       continue;
@@ -156,13 +165,15 @@ bool LoadedAnimation::Picture(std::uint32_t number, bool composite, std::uint8_t
   const std::size_t size = pictureSize();
   // Each picture starts from 0, so a chunk shorter than its frame leaves 0,
   // not the previous frame, in the rest.
+  // A chunk may expand past its picture within the player's frame buffer;
+  // only the picture's bytes are kept.
   if (!composite) {
     std::fill(picture, picture + size, 0);
-    chunk->Decode(picture, size);
+    chunk->DecodeClipped(picture, size, kiv::kFrameBufferSize);
     return true;
   }
   std::vector<std::uint8_t> frame(size, 0);
-  chunk->Decode(frame.data(), size);
+  chunk->DecodeClipped(frame.data(), size, kiv::kFrameBufferSize);
   std::copy(backgroundBuffer_.get(), backgroundBuffer_.get() + size, picture);
   kiv::CopyRowsKeyed(frame.data(), picture, header_.height, header_.width, 0, 0);
   return true;

@@ -30,6 +30,9 @@ class LoadedAnimation {
   bool opened() const { return opened_; }
   bool headerRead() const { return headerRead_; }
   const kiv::AnimationError& error() const { return error_; }
+  // After a load: empty, or one line on a chunk that expands past its
+  // picture within its buffer (sound; the excess is not shown).
+  const std::string& note() const { return note_; }
   const kiv::AnimationHeader& header() const { return header_; }
   std::uint64_t fileSize() const { return fileSize_; }
 
@@ -60,6 +63,7 @@ class LoadedAnimation {
   bool opened_ = false;
   bool headerRead_ = false;
   kiv::AnimationError error_;
+  std::string note_;
   kiv::AnimationHeader header_{};
   std::uint64_t fileSize_ = 0;
   float frameRate_ = 0;

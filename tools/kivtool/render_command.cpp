@@ -79,7 +79,7 @@ class OffscreenRun {
     player_ = new kiv::Player(nullptr);
     player_->Init();
     kiv::TheFrameClock().Init(100);
-    return player_->Update() != 0 && !player_->LoadFailed();
+    return kiv::TickUntilLoaded(*player_);
   }
 
   // One tick after ms simulated milliseconds; true when the screen was flipped.

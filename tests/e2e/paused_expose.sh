@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# A paused player presents only when its screen changes, yet the window
+# always shows the paused screen exactly as `kivtool render --paused` computes
+# it: while it rests, after another window covered it and went away again
+# (an expose), and after stepping to the next frame.
+source "$(dirname "$0")/lib.sh"
+export SDL_AUDIODRIVER=dummy
+cd "$E2E_TMP"
+MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
+[ -x "$MAKEDEMO" ] || fail "makedemo not built: $MAKEDEMO"
+"$MAKEDEMO" --width 320 --height 240 --frames 8 --fps 25 demo.kiv >/dev/null || fail "makedemo failed"
+"$KIVTOOL" render demo.kiv --paused -o 'pause%d.png' || fail "render --paused failed"
+for f in $(seq 0 7); do /usr/bin/convert "pause$f.png" -depth 8 "rgb:pause$f.rgb"; done
+
+start_xvfb
+"$KIVPLAY" demo.kiv >play.out 2>play.err &
+PLAYER=$!
+E2E_PIDS+=($PLAYER)
+WINDOW=$(wait_for_window '^demo\.kiv - KIV Player 3\.1$' 30) || fail "no window: $(cat play.err)"
+
+# shown: the paused frame whose rendered screen the window shows, or -1.
+shown() {
+  local f
+  import -window "$WINDOW" -depth 8 png:shot.png 2>/dev/null && /usr/bin/convert shot.png -depth 8 rgb:shot.rgb || {
+    echo -1
+    return
+  }
+  for f in $(seq 0 7); do
+    cmp -s shot.rgb "pause$f.rgb" && { echo "$f"; return; }
+  done
+  echo -1
+}
+
+# settled WHAT: within 5 seconds the window shows one rendered paused screen
+# twice in a row, 300 ms apart; prints its frame.
+settled() {
+  local a b
+  for _ in $(seq 1 17); do
+    a=$(shown)
+    sleep 0.3
+    b=$(shown)
+    [ "$a" -ge 0 ] && [ "$a" = "$b" ] && { echo "$a"; return 0; }
+  done
+  fail "$1: the window does not rest on a rendered paused screen ($a, $b)"
+}
+
+press() {
+  xdotool windowfocus --sync "$WINDOW"
+  xdotool keydown "$1" sleep 0.12 keyup "$1"
+}
+
+sleep 1
+press Escape
+frame=$(settled paused)
+sleep 1
+[ "$(settled resting)" = "$frame" ] || fail "the resting screen moved off frame $frame"
+
+# Cover the window with another one, then take it away.
+xmessage -geometry 500x400+0+0 "cover" &
+cover=$!
+E2E_PIDS+=($cover)
+wait_until 10 xdotool search --onlyvisible --name '^xmessage$' >/dev/null || fail "the covering window did not appear"
+covered() { [ "$(shown)" = -1 ]; }
+wait_until 5 covered || fail "the covering window never showed over the player's"
+kill "$cover"
+wait "$cover" 2>/dev/null || true
+[ "$(settled exposed)" = "$frame" ] || fail "after the expose the window does not show frame $frame"
+
+press Right
+[ "$(settled stepped)" = $(((frame + 1) % 8)) ] || fail "Right did not show the next frame"
+
+press Escape
+wait_exit "$PLAYER" 10 >status.txt || fail "Esc while paused did not end the player"
+[ "$(cat status.txt)" = 0 ] || fail "exit status $(cat status.txt)"
+echo "PASS"
