@@ -120,5 +120,5 @@ p=$(median "${playing_all[@]}")
 q=$(median "${paused_all[@]}")
 echo "median of $rounds, ${seconds} s each, share of one core:"
 echo "  floor (bare SDL, 25 presents/s): ${f}%"
-echo "  kivplay playing:                 ${p}%  ($(awk -v p="$p" -v f="$f" 'BEGIN { printf "%.2f", f > 0 ? p / f : 0 }') x the floor)"
+echo "  kivplay playing:                 ${p}%  ($(awk -v p="$p" -v f="$f" 'BEGIN { printf "%.2f", (f > 0) ? p / f : 0 }') x the floor)"
 echo "  kivplay paused:                  ${q}%"

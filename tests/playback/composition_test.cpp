@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -111,6 +112,35 @@ TEST_F(CompositionTest, BackgroundShowsThroughIndex127Only) {
   Compose(frame, background, false);
   EXPECT_EQ(screen.PixelAt(40 + 127, 12), 127);
   EXPECT_EQ(screen.PixelAt(40 + 5, 13), 127);
+}
+
+TEST(KeyedCopyTest, MatchesAByteByByteCopyAtEveryWidthAndSkip) {
+  // Keys and their bit neighbours (0x7E, 0x80, 0xFF, 0x00, 0xFF ^ 0x80) packed
+  // densely, so that every 8-byte word holds several of them.
+  const std::uint8_t values[] = {127, 127, 126, 128, 255, 0, 127, 1, 0x7F ^ 0x80, 0xFE};
+  std::uint32_t seed = 12345;
+  const auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 16;
+  };
+  for (std::int32_t width = 1; width <= 27; ++width) {
+    for (std::int32_t skip : {0, 3}) {
+      const std::int32_t rows = 3;
+      std::vector<std::uint8_t> source(static_cast<std::size_t>((width + skip) * rows));
+      std::vector<std::uint8_t> screen(static_cast<std::size_t>((width + skip + 1) * rows));
+      for (auto& v : source) v = values[next() % std::size(values)];
+      for (auto& v : screen) v = static_cast<std::uint8_t>(next());
+      std::vector<std::uint8_t> expected = screen;
+      for (std::int32_t r = 0; r < rows; ++r) {
+        for (std::int32_t c = 0; c < width; ++c) {
+          const std::uint8_t v = source[static_cast<std::size_t>(r * (width + skip) + c)];
+          if (v != TransparentIndex) expected[static_cast<std::size_t>(r * (width + skip + 1) + c)] = v;
+        }
+      }
+      CopyRowsKeyed(source.data(), screen.data(), rows, width, skip, skip + 1);
+      ASSERT_EQ(screen, expected) << "width " << width << ", skip " << skip;
+    }
+  }
 }
 
 TEST_F(CompositionTest, EmptyOrOversizedFramesDrawNothing) {
