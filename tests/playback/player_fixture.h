@@ -111,11 +111,12 @@ class PlayerTest : public ::testing::Test {
     ASSERT_EQ(TheFrameClock().Init(100), 1);
   }
 
-  // Start, then the Loading tick.
+  // Start, then the Loading ticks (a slice of the file each, however slow
+  // the machine) until the Player plays.
   void StartPlaying(const FileSpec& spec) {
     WriteFile(spec);
     Start();
-    ASSERT_EQ(player_->Update(), 1);
+    ASSERT_TRUE(TickUntilLoaded(*player_));
     ASSERT_EQ(player_->State, Player::kPlaying);
   }
 
