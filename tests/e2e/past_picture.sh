@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Files whose pictures expand past their picture but stay within the buffer
 # they are decoded into play in the window exactly as `kivtool render` shows
-# them, and `kivtool check` calls them sound with a note: 909 and 919 files
+# them, export and make thumbnails, and `kivtool check` calls them sound with
+# a note: 909 and 919 files
 # whose background is stored 768 wide like their frames, and a 949 frame one
 # byte longer than its picture. A frame past the player's frame buffer is
 # refused by both.
@@ -74,6 +75,15 @@ for name in wide909 wide919 onemore; do
   [ "$(wc -l <check.out)" -eq 2 ] && grep -q "^$name.kiv: note: .* past its .*-byte picture" check.out ||
     fail "$name: no note: $(cat check.out)"
   "$KIVTOOL" render "$name.kiv" -o "$name-%d.png" || fail "$name: render failed"
+  # The other commands read the same pictures: the exported frame over the
+  # background is the rendered screen's frame area.
+  "$KIVTOOL" export "$name.kiv" --composite -o "$name-e%d.png" || fail "$name: export failed"
+  "$KIVTOOL" export "$name.kiv" --salvage -o "$name-s%d.png" || fail "$name: export --salvage failed"
+  "$KIVTOOL" thumbnail "$name.kiv" "$name-thumb.png" || fail "$name: thumbnail failed"
+  geometry=$(/usr/bin/convert "$name-e0.png" -format '%wx%h' info:)
+  /usr/bin/convert "$name-0.png" -crop "$geometry+40+12" +repage -depth 8 rgb:area.rgb
+  /usr/bin/convert "$name-e0.png" -depth 8 rgb:exported.rgb
+  cmp -s area.rgb exported.rgb || fail "$name: the exported frame differs from the rendered one"
 
   "$KIVPLAY" "$name.kiv" >play.out 2>play.err &
   player=$!
