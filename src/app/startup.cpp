@@ -5,7 +5,6 @@
 
 #include "anim/animation_file.h"
 #include "app/main_loop.h"
-#include "app/system_services.h"
 #include "shell/app_module.h"
 #include "shell/shell_flags.h"
 
@@ -163,8 +162,3 @@ int RunKivPlay(AppServices& services, HINSTANCE module, HINSTANCE previousInstan
 }
 
 }  // namespace kiv
-
-int WinMain(HINSTANCE module, HINSTANCE previousInstance, LPSTR commandLine, int showState) {
-  kiv::SystemServices services;
-  return kiv::RunKivPlay(services, module, previousInstance, commandLine, showState);
-}

@@ -35,6 +35,3 @@ int RunKivPlay(AppServices& services, HINSTANCE module, HINSTANCE previousInstan
                const char* commandLine, int showState);
 
 }  // namespace kiv
-
-// The entry point with the program's real services.
-int WinMain(HINSTANCE module, HINSTANCE previousInstance, LPSTR commandLine, int showState);

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/desktop.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 
@@ -95,12 +96,7 @@ void ResetForTests() {
   detail::ResetWindows();
   detail::ResetMessageQueue();
   detail::ResetHooks();
-  detail::ResetSdlInput();
-  detail::ResetSignals();
-  detail::ResetInstanceLinks();
-  // Windows created by tests live in a scope of this process (inherited by
-  // children it forks), so that they never meet a running player.
-  detail::SetInstanceScope("test" + std::to_string(getpid()));
+  CurrentDesktop().ResetForTests();
   currentCursor = nullptr;
 }
 

@@ -46,3 +46,7 @@ class SystemServices : public AppServices {
 };
 
 }  // namespace kiv
+
+// The desktop program's entry point: puts the SDL display and the Linux
+// desktop in place, then runs the program with its real services.
+int WinMain(HINSTANCE module, HINSTANCE previousInstance, LPSTR commandLine, int showState);
