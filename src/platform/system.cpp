@@ -112,7 +112,15 @@ BOOL GetVersionExA(OSVERSIONINFOA* info) {
   return versionSource(info);
 }
 
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
+DWORD GetCurrentThreadId() {
+#ifdef SYS_gettid
+  return static_cast<DWORD>(syscall(SYS_gettid));
+#else
+  // A system without thread ids of its own (the browser) runs the program
+  // on one thread: the process id names it.
+  return static_cast<DWORD>(getpid());
+#endif
+}
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   // Nobody may have to answer a box: it is a line on standard error.
