@@ -40,6 +40,12 @@ void Finish(int loopResult) {
   exitCode = kiv::FinishKivPlay(services, player, loopResult);
   player = nullptr;
   keysDown.reset();
+  // The desktop program exits after its teardown; the page opens the next
+  // file in the same module. What the teardown left in the queue (the
+  // WM_QUIT of the main window's destruction) must not end that file.
+  MSG msg = {};
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
 }
 
 }  // namespace
