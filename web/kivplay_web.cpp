@@ -36,16 +36,25 @@ std::size_t KeyIndex(const platform::detail::KeyCode& code) {
   return static_cast<std::size_t>(code.scan) | (code.extended ? 256u : 0u);
 }
 
-void Finish(int loopResult) {
-  exitCode = kiv::FinishKivPlay(services, player, loopResult);
-  player = nullptr;
-  keysDown.reset();
-  // The desktop program exits after its teardown; the page opens the next
-  // file in the same module. What the teardown left in the queue (the
-  // WM_QUIT of the main window's destruction) must not end that file.
+// The desktop program exits after a failed start or its teardown; the page
+// opens the next file in the same module. A main window that a failed start
+// left behind would pass for another instance, and what the teardown left in
+// the queue (the WM_QUIT of the window's destruction) would end the next file.
+void ClearForNextFile() {
+  if (kiv::MainWindow != nullptr) {
+    DestroyWindow(kiv::MainWindow);
+    kiv::MainWindow = nullptr;
+  }
   MSG msg = {};
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
   }
+  keysDown.reset();
+}
+
+void Finish(int loopResult) {
+  exitCode = kiv::FinishKivPlay(services, player, loopResult);
+  player = nullptr;
+  ClearForNextFile();
 }
 
 }  // namespace
@@ -69,6 +78,7 @@ EMSCRIPTEN_KEEPALIVE int kiv_open(const char* path) {
   exitCode = 0;
   if (!kiv::StartKivPlay(services, nullptr, nullptr, path, SW_SHOWNORMAL, &player, &exitCode)) {
     player = nullptr;
+    ClearForNextFile();
     return 0;
   }
   return 1;
