@@ -26,7 +26,7 @@ button, label.open { background: #444; color: #eee; border: 1px solid #666; padd
 button:disabled { opacity: 0.4; cursor: default; }
 input[type=file] { display: none; }
 .stage { flex: 1; display: flex; align-items: center; justify-content: center; overflow: hidden; min-height: 0; }
-canvas { image-rendering: pixelated; image-rendering: crisp-edges; display: block; }
+canvas { image-rendering: pixelated; display: block; }
 canvas[hidden] { display: none; }
 .hint { padding: 24px; text-align: center; color: #aaa; }
 .message { padding: 16px; margin: 16px; background: #fff; color: #000; border: 2px solid #a00; max-width: 40em; }

@@ -7,6 +7,7 @@
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 import puppeteer from 'puppeteer-core';
@@ -57,7 +58,7 @@ const browser = await puppeteer.launch({
 });
 let failures = 0;
 
-async function test(name, body) {
+async function test(name, body, url = pageUrl) {
   const page = await browser.newPage();
   await page.setViewport({ width: 1280, height: 1024, deviceScaleFactor: 1 });
   const requests = [];
@@ -66,7 +67,7 @@ async function test(name, body) {
   page.on('pageerror', (error) => errors.push(String(error)));
   if (process.env.KIV_TEST_VERBOSE) page.on('console', (message) => console.log('  console:', message.text()));
   try {
-    await page.goto(pageUrl);
+    await page.goto(url);
     await page.waitForFunction(() => customElements.get('kiv-player') !== undefined);
     await body(page, requests);
     assert.deepEqual(errors, [], 'errors in the page');
@@ -215,6 +216,37 @@ await test('two players on one page play independently', async (page) => {
     getComputedStyle(element.shadowRoot.querySelector('.bar')).display);
   assert.equal(hidden, 'none', 'nocontrols hides the buttons');
 });
+
+// A static server that adds the strict policy a careful site would send;
+// the page must play a file of the site given as ?src= under it.
+const kPolicy = "default-src 'self'; script-src 'self' 'wasm-unsafe-eval'";
+const served = new Map([
+  ['/kivplay.html', ['text/html', path.join(pageDir, 'kivplay.html')]],
+  ['/kivplay.js', ['text/javascript', path.join(pageDir, 'kivplay.js')]],
+  ['/files/demo.kiv', ['application/octet-stream', demo]],
+]);
+const server = http.createServer((request, response) => {
+  const entry = served.get(new URL(request.url, 'http://localhost').pathname);
+  if (!entry) {
+    response.writeHead(404).end();
+    return;
+  }
+  response.writeHead(200, { 'Content-Type': entry[0], 'Content-Security-Policy': kPolicy });
+  response.end(fs.readFileSync(entry[1]));
+});
+await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+const origin = `http://127.0.0.1:${server.address().port}`;
+
+await test('served under a strict policy, ?src= plays a file of the site', async (page) => {
+  const player = await page.$('kiv-player');
+  await player.evaluate(async (element) => { await element.ready; element.useManualClock(); });
+  await waitPlaying(player);
+  await playTo(player, 12);
+  sameScreen(await screenOf(player), rendered(12, false), 'served file, frame 12');
+  const style = await player.evaluate((element) => getComputedStyle(element.canvas).imageRendering);
+  assert.equal(style, 'pixelated', 'the page styles apply under the policy');
+}, `${origin}/kivplay.html?src=files/demo.kiv`);
+server.close();
 
 await browser.close();
 process.exit(failures === 0 ? 0 : 1);
