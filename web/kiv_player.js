@@ -11,8 +11,10 @@
   'use strict';
 
   // The page's budget per animation frame for the player's ticks: enough for
-  // a 100 fps file on a 60 Hz screen, and far from a long task.
+  // a 100 fps file on a 60 Hz screen, and far from a long task. A load reads
+  // a slice per tick and gets more of each frame, still well below 100 ms.
   const kRunBudgetMs = 12;
+  const kLoadBudgetMs = 40;
   // Files are read in pieces so that a large one never stalls the page.
   const kReadPiece = 4 << 20;
   const kFileDir = '/files';
@@ -270,16 +272,19 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       if (!this._frameRequest && this._playing && !this._manualClock) {
         this._frameRequest = requestAnimationFrame(() => {
           this._frameRequest = 0;
-          this._run(kRunBudgetMs);
-          this._schedule();
+          const shown = this._run(this.state === 3 ? kLoadBudgetMs : kRunBudgetMs);
+          // A paused player changes nothing until a key comes (key() and
+          // tap() wake it): it gets no frames of the page meanwhile.
+          if (shown || this.state !== 1 || this._pendingReleases.length > 0) this._schedule();
         });
       }
     }
 
     // One turn of the main loop's passes, then the keys released since.
+    // True when a new picture was shown.
     _run(budgetMs) {
       const module = this._module;
-      if (!module || !this._playing) return;
+      if (!module || !this._playing) return false;
       let status = module._kiv_run(budgetMs);
       if (this._pendingReleases.length > 0) {
         const releases = this._pendingReleases;
@@ -291,13 +296,14 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       if (status & 2) this._draw(module);
       if ((status & 1) === 0) {
         this._ended();
-        return;
+        return false;
       }
       if (this._startPaused && module._kiv_state() === 2) {
         this._startPaused = false;
         this.tap('Escape');
       }
       this._updateButtons();
+      return (status & 2) !== 0;
     }
 
     _draw(module) {
@@ -339,8 +345,10 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
 
     key(code, down, numLock) {
       if (!this._playing || !this._module) return false;
-      return this._module.ccall('kiv_key', 'number', ['string', 'number', 'number'],
-                                [code, down ? 1 : 0, numLock ? 1 : 0]) === 1;
+      const taken = this._module.ccall('kiv_key', 'number', ['string', 'number', 'number'],
+                                       [code, down ? 1 : 0, numLock ? 1 : 0]) === 1;
+      if (taken) this._schedule();
+      return taken;
     }
 
     // Stepping and the layer work on a paused player; a playing one is paused first.
