@@ -69,10 +69,16 @@ web: deps-web
 	@NODE_PATH=/usr/share/nodejs cmake --build $(WEB_BUILD) -j $(JOBS)
 	@ls -l $(WEB_BUILD)/kivplay.html $(WEB_BUILD)/kivplay.js
 
-# The page in headless chromium against kivtool's screens. puppeteer-core
+# The portable libraries' unit tests compiled to WebAssembly under node, then
+# the page in headless chromium against kivtool's screens. puppeteer-core
 # comes from npm at the locked version; it drives Debian's chromium and
 # downloads no browser.
 web-test: web
+	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(WEB_BUILD)/unit -DCMAKE_BUILD_TYPE=Release \
+	  -DKIV_TESTS=ON -DKIV_BENCH=OFF -DCMAKE_CROSSCOMPILING_EMULATOR=node >/dev/null
+	@NODE_PATH=/usr/share/nodejs cmake --build $(WEB_BUILD)/unit -j $(JOBS) \
+	  --target anim_tests image_tests playback_tests resources_tests shell_tests
+	@cd $(WEB_BUILD)/unit && ctest -L unit -j $(JOBS) --output-on-failure
 	@cd web/tests && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --silent
 	@node web/tests/page_test.mjs $(WEB_BUILD) $(BUILD)/tools/kivtool/kivtool $(DEMO) $(WEB_BUILD)/page-test
 
