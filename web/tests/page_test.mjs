@@ -217,6 +217,21 @@ await test('two players on one page play independently', async (page) => {
   assert.equal(hidden, 'none', 'nocontrols hides the buttons');
 });
 
+await test('paused start shows the first frame, paused', async (page) => {
+  await page.evaluate(() => { document.body.innerHTML = '<kiv-player paused></kiv-player>'; });
+  const player = await openByInput(page, demo);
+  await player.evaluate(async (element) => {
+    for (let i = 0; i < 2000 && element.state !== 1; ++i) {
+      if (element.state === 0) await new Promise((resolve) => setTimeout(resolve, 10));
+      element.advance(10);
+    }
+  });
+  assert.equal(await player.evaluate((element) => element.state), 1, 'paused');
+  const frame = await player.evaluate((element) => element.frame);
+  assert.ok(frame <= 1, `on the first frame, not ${frame}`);
+  sameScreen(await screenOf(player), rendered(frame, true), 'paused start');
+});
+
 // A static server that adds the strict policy a careful site would send;
 // the page must play a file of the site given as ?src= under it.
 const kPolicy = "default-src 'self'; script-src 'self' 'wasm-unsafe-eval'";
