@@ -191,11 +191,14 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     async openUrl(url) {
       activePlayer = this;
       const token = ++this._loadToken;
+      // The file and the module arrive side by side.
+      const pending = fetch(url, { credentials: 'same-origin' });
+      pending.catch(() => {});  // reported below, once the module is there
       const module = await this._ensureModule();
       const name = safeName(decodeURIComponent(String(url).split(/[?#]/)[0]));
       const stream = this._beginWrite(module, name);
       try {
-        const response = await fetch(url, { credentials: 'same-origin' });
+        const response = await pending;
         if (!response.ok) throw new Error(response.status + ' ' + response.statusText);
         const total = Number(response.headers.get('content-length')) || 0;
         const reader = response.body.getReader();
