@@ -73,7 +73,7 @@ web: deps-web
 # the page in headless chromium against kivtool's screens. puppeteer-core
 # comes from npm at the locked version; it drives Debian's chromium and
 # downloads no browser.
-web-test: web
+web-test: web build-run
 	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(WEB_BUILD)/unit -DCMAKE_BUILD_TYPE=Release \
 	  -DKIV_TESTS=ON -DKIV_BENCH=OFF -DCMAKE_CROSSCOMPILING_EMULATOR=node >/dev/null
 	@NODE_PATH=/usr/share/nodejs cmake --build $(WEB_BUILD)/unit -j $(JOBS) \
