@@ -79,6 +79,7 @@ class OffscreenRun {
     player_ = new kiv::Player(nullptr);
     player_->Init();
     kiv::TheFrameClock().Init(100);
+    // The Player reads its file a slice per tick: tick until the load is over.
     return kiv::TickUntilLoaded(*player_);
   }
 

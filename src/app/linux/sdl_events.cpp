@@ -1,9 +1,9 @@
-#include "app/sdl_events.h"
+#include "app/linux/sdl_events.h"
 
 #include <cstdio>
 
-#include "display/cursors.h"
-#include "display/display.h"
+#include "display/sdl/cursors.h"
+#include "display/sdl/sdl_display.h"
 #include "playback/frame_clock.h"
 #include "shell/shell_flags.h"
 
