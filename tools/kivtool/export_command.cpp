@@ -9,11 +9,12 @@
 
 #include "commands.h"
 #include "frame_range.h"
-#include "gif_writer.h"
+#include "convert/gif_writer.h"
 #include "loaded_animation.h"
 #include "name_pattern.h"
 #include "output_file.h"
-#include "png_files.h"
+#include "convert/png_io.h"
+#include "convert/screen_palette.h"
 #include "playback/composition.h"
 #include "progress.h"
 
@@ -57,7 +58,7 @@ class PngSequence : public FrameSink {
     *where = pattern_.For("background");
     return SavePalettePng(*where, options_.noClobber, animation_.backgroundPicture(),
                           animation_.header().width, animation_.header().height, palette_,
-                          kNoTransparency, error);
+                          kiv::kNoTransparency, error);
   }
 
  private:
@@ -81,7 +82,7 @@ class SingleOutput : public FrameSink {
   bool Write(std::uint32_t, const std::uint8_t* picture, std::string* where, std::string* error) override {
     *where = name_;
     const kiv::AnimationHeader& h = animation_.header();
-    if (!rgb_) return WritePalettePng(file_.stream(), picture, h.width, h.height, palette_, transparent_, error);
+    if (!rgb_) return kiv::WritePalettePng(file_.stream(), picture, h.width, h.height, palette_, transparent_, error);
     const std::size_t size = animation_.pictureSize();
     rgb.resize(3 * size);
     for (std::size_t i = 0; i < size; ++i) {
@@ -125,7 +126,7 @@ int ExportGif(const ExportOptions& options, const LoadedAnimation& animation, co
     return kExitFinding;
   }
   const std::uint32_t count = range.to - range.from + 1;
-  const GifTiming timing = PlanGifTiming(count, static_cast<double>(h.frameRate));
+  const kiv::GifTiming timing = kiv::PlanGifTiming(count, static_cast<double>(h.frameRate));
   if (timing.dropped > 0) {
     std::fprintf(stderr,
                  "kivtool: %s: %u of %u frames left out: at %s frames a second some start less than "
@@ -142,9 +143,9 @@ int ExportGif(const ExportOptions& options, const LoadedAnimation& animation, co
     ReportIoError(options.output, error);
     return kExitUsage;
   }
-  GifWriter gif;
+  kiv::GifWriter gif;
   if (!gif.Open(file.stream(), h.width, h.height, palette,
-                options.composite ? kNoTransparency : static_cast<int>(kiv::TransparentIndex), &error)) {
+                options.composite ? kiv::kNoTransparency : static_cast<int>(kiv::TransparentIndex), &error)) {
     ReportIoError(options.output, error);
     return kExitUsage;
   }
@@ -207,12 +208,12 @@ int RunExport(const ExportOptions& options) {
                  range.to, animation.first(), animation.last());
     return kExitUsage;
   }
-  const std::vector<std::uint8_t> palette = ScreenPalette();
+  const std::vector<std::uint8_t> palette = kiv::ScreenPalette();
   if (format == "gif") return ExportGif(options, animation, range, palette);
 
   // PNGs carry 127 as transparent unless composed; raw RGB has no alpha and
   // shows 127 in its palette colour, as the player does without background.
-  const int transparent = options.composite || format == "rgb24" ? kNoTransparency : static_cast<int>(kiv::TransparentIndex);
+  const int transparent = options.composite || format == "rgb24" ? kiv::kNoTransparency : static_cast<int>(kiv::TransparentIndex);
   std::unique_ptr<FrameSink> sink;
   std::string error;
   if (format == "png" && !toStdout) {

@@ -6,14 +6,11 @@
 #include <cstring>
 
 #include "commands.h"
-#include "image/text.h"
 #include "playback/composition.h"
 
 namespace kivtool {
 namespace {
 
-constexpr std::size_t kColourMapOffset = 18;
-constexpr std::size_t kPaletteBytes = 768;
 constexpr std::size_t kChunkHeaderSize = 8;  // "FRME" and the length
 const char kFramePrefix[] = "frame ";
 
@@ -176,21 +173,6 @@ void ReportRefusal(const char* path, const kiv::AnimationError& error) {
 
 void ReportIoError(const std::string& path, const std::string& message) {
   std::fprintf(stderr, "kivtool: %s: %s\n", path.c_str(), message.c_str());
-}
-
-std::vector<std::uint8_t> ScreenPalette() {
-  std::vector<std::uint8_t> palette(kPaletteBytes, 0);
-  const std::uint8_t* sheet = kiv::FontSheetData();
-  if (sheet != nullptr && kiv::FontSheetSize() >= kColourMapOffset + kPaletteBytes) {
-    const std::uint8_t* map = sheet + kColourMapOffset;
-    for (std::size_t i = 0; i < 256; ++i) {
-      palette[3 * i + 0] = map[3 * i + 2];
-      palette[3 * i + 1] = map[3 * i + 1];
-      palette[3 * i + 2] = map[3 * i + 0];
-    }
-  }
-  kiv::BuildScreenPalette(palette.data());
-  return palette;
 }
 
 namespace {

@@ -23,7 +23,8 @@
 #include "output_file.h"
 #include "progress.h"
 #include "name_pattern.h"
-#include "png_files.h"
+#include "convert/png_io.h"
+#include "convert/screen_palette.h"
 #include "display/display.h"
 #include "platform/platform.h"
 #include "playback/frame_clock.h"
@@ -52,7 +53,7 @@ bool WriteScreenPng(const std::string& path, bool noClobber, kiv::MemoryDisplay&
     indices.insert(indices.end(), row, row + width);
   }
   const std::vector<std::uint8_t> palette(display.Palette(), display.Palette() + 768);
-  return SavePalettePng(path, noClobber, indices.data(), width, height, palette, kNoTransparency, problem);
+  return SavePalettePng(path, noClobber, indices.data(), width, height, palette, kiv::kNoTransparency, problem);
 }
 
 // Everything the offscreen run puts in place, taken down again on every way out.

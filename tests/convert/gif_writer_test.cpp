@@ -1,4 +1,4 @@
-#include "gif_writer.h"
+#include "convert/gif_writer.h"
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>
@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <numeric>
 
-#include "png_files.h"
+#include "convert/png_io.h"
 
-namespace kivtool {
+namespace kiv {
 namespace {
 
 std::uint32_t Total(const GifTiming& timing) {
@@ -134,4 +134,4 @@ TEST(GifWriter, ViewersSeeEveryPictureWithRepeatsMerged) {
 }
 
 }  // namespace
-}  // namespace kivtool
+}  // namespace kiv
