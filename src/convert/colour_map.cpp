@@ -127,7 +127,8 @@ std::uint64_t ColourMapper::MapOrdered(const Picture& picture, std::vector<std::
       }
       if (!exact) {
         ++inexact;
-        const int offset = ((2 * kBayer[y & 7][x & 7] + 1) * kOrderedSpread) / 128 - kOrderedSpread / 2;
+        // Thresholds centred on 0 and rounded toward it, so the mean colour stays put.
+        const int offset = ((2 * kBayer[y & 7][x & 7] + 1 - 64) * kOrderedSpread) / 128;
         entry = Nearest(Clamp(colour[0] + offset), Clamp(colour[1] + offset), Clamp(colour[2] + offset), &exact);
       }
       (*indices)[i] = entry;
