@@ -55,7 +55,6 @@ class LoadedAnimation {
  private:
   kiv::AnimationTables Tables();
   bool Open(const char* path);
-  void ContinueAfterDamage(const char* path);
 
   bool opened_ = false;
   bool headerRead_ = false;
