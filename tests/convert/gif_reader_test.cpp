@@ -40,6 +40,12 @@ std::vector<std::uint8_t> MakeGif(int width, int height, const std::vector<GifCo
     EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, block);
     ColorMapObject* local =
         frame.local.empty() ? nullptr : GifMakeMapObject(static_cast<int>(frame.local.size()), frame.local.data());
+    // giflib drops the previous frame's local table without freeing it when
+    // the next frame has none; free it here.
+    if (local == nullptr && gif->Image.ColorMap != nullptr) {
+      GifFreeMapObject(gif->Image.ColorMap);
+      gif->Image.ColorMap = nullptr;
+    }
     EGifPutImageDesc(gif, frame.left, frame.top, frame.width, frame.height, frame.interlace, local);
     GifFreeMapObject(local);
     std::vector<int> order;
