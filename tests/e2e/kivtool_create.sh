@@ -122,6 +122,20 @@ cp demo.kiv kept.kiv
 refuse "kept.kiv: exists" create -n -o kept.kiv --fps 1 f03.png
 cmp demo.kiv kept.kiv || fail "-n changed the file"
 refuse "/dev/full: No space left on device" create -o /dev/full --fps 1 f03.png
+# A full file system: the reason, the old file untouched, no temporary left.
+mkdir small
+full_disk='mount -t tmpfs -o size=8k tmpfs small && echo old > small/a.kiv &&
+  { "$KIVTOOL" create -o small/a.kiv --fps 1 f0?.png 2> err.txt; echo $? > status; ls -A small > left; cat small/a.kiv > kept; }'
+if unshare -m -- true 2> /dev/null; then
+  unshare -m -- bash -c "$full_disk"
+elif unshare -rm -- true 2> /dev/null; then
+  unshare -rm -- bash -c "$full_disk"
+fi
+if [ -e status ]; then
+  [ "$(cat status)" = 2 ] || fail "full disk: exit $(cat status)"
+  grep -q "small/a.kiv: No space left on device" err.txt || fail "full disk: $(cat err.txt)"
+  [ "$(cat left)" = "a.kiv" ] && [ "$(cat kept)" = "old" ] || fail "full disk left $(cat left), $(cat kept)"
+fi
 mkdir ro && chmod a-w ro
 if [ ! -w ro ]; then  # root writes anywhere
   refuse "ro/x.kiv: .*Permission denied" create -o ro/x.kiv --fps 1 f03.png
