@@ -81,6 +81,13 @@ for k in 1 2 3 4 5; do
   [ "$(/usr/bin/compare -metric AE a.png b.png null: 2>&1)" = "0" ] || fail "GIF frame $k differs from ffmpeg's"
 done
 
+# Delays that vary: the most common gives the rate, and one line says so.
+/usr/bin/convert -delay 4 -size 8x8 xc:'rgb(205,39,0)' xc:'rgb(96,126,255)' xc:black -delay 10 xc:white varied.gif
+"$KIVTOOL" create -q -o varied.kiv varied.gif 2> err.txt || fail "create from varied delays"
+[ "$(wc -l < err.txt)" = 1 ] && grep -q "vary from 4 to 10 cs; using 25 fps" err.txt || fail "varied delays: $(cat err.txt)"
+"$KIVTOOL" create -q -o varied.kiv --fps 10 varied.gif 2> err.txt
+[ ! -s err.txt ] || fail "--fps given, yet: $(cat err.txt)"
+
 # A PNG stream on standard input, as export -o - writes it.
 "$KIVTOOL" export demo.kiv -o - -q | "$KIVTOOL" create -q -o piped.kiv --fps 12.5 --first 2 \
   --background fbackground.png - || fail "create from a stream"
