@@ -2,13 +2,14 @@
 BUILD         ?= build
 ASAN_BUILD    ?= build-asan
 PACKAGE_BUILD ?= build-package
+WEB_BUILD     ?= build-web
 JOBS          ?= $(shell nproc)
 DEMO          := $(BUILD)/demo/demo.kiv
 PREFIX        ?= /usr/local
 # The build tool below make is a make too; its directory lines are only noise here.
 MAKEFLAGS     += --no-print-directory
 
-.PHONY: all deps deps-run deps-package build build-run build-asan run test install package clean
+.PHONY: all deps deps-run deps-package deps-web build build-run build-asan run test web web-test install package clean
 
 all: build
 
@@ -20,6 +21,9 @@ deps-run:
 
 deps-package:
 	@bash scripts/install-deps.sh package
+
+deps-web:
+	@bash scripts/install-deps.sh web
 
 # Everything: the programs, the demo, unit and end-to-end tests, benchmarks.
 build: deps
@@ -54,6 +58,29 @@ run: build-run
 test: build build-asan
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_stack_use_after_return=1 ctest -L unit -j $(JOBS) --output-on-failure
 	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
+	@$(MAKE) web-test
+
+# The page: $(WEB_BUILD)/kivplay.html and kivplay.js (the player compiled to
+# WebAssembly and embedded). Debian's emscripten needs node to find Debian's
+# own JavaScript modules, and its test emulator setting does not suit node 20.
+web: deps-web
+	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=MinSizeRel \
+	  -DKIV_TESTS=OFF -DKIV_BENCH=OFF -DCMAKE_CROSSCOMPILING_EMULATOR=node >/dev/null
+	@NODE_PATH=/usr/share/nodejs cmake --build $(WEB_BUILD) -j $(JOBS)
+	@ls -l $(WEB_BUILD)/kivplay.html $(WEB_BUILD)/kivplay.js
+
+# The portable libraries' unit tests compiled to WebAssembly under node, then
+# the page in headless chromium against kivtool's screens. puppeteer-core
+# comes from npm at the locked version; it drives Debian's chromium and
+# downloads no browser.
+web-test: web build-run
+	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(WEB_BUILD)/unit -DCMAKE_BUILD_TYPE=Release \
+	  -DKIV_TESTS=ON -DKIV_BENCH=OFF -DCMAKE_CROSSCOMPILING_EMULATOR=node >/dev/null
+	@NODE_PATH=/usr/share/nodejs cmake --build $(WEB_BUILD)/unit -j $(JOBS) \
+	  --target anim_tests image_tests playback_tests resources_tests shell_tests
+	@cd $(WEB_BUILD)/unit && ctest -L unit -j $(JOBS) --output-on-failure
+	@cd web/tests && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --silent
+	@node web/tests/page_test.mjs $(WEB_BUILD) $(BUILD)/tools/kivtool/kivtool $(DEMO) $(WEB_BUILD)/page-test
 
 # Installs into PREFIX (default /usr/local); DESTDIR stages it elsewhere.
 install: build-run
@@ -71,4 +98,4 @@ package: deps-package
 	@ls kivplay_*.deb
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD) $(WEB_BUILD)

@@ -1,4 +1,4 @@
-#include "display/sdl_calls.h"
+#include "display/sdl/sdl_calls.h"
 
 namespace kiv {
 

@@ -1,7 +1,7 @@
 // Turns SDL's activation and quit events into the application's flags.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/linux/linux_platform.h"
 
 namespace kiv {
 

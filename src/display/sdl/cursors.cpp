@@ -1,10 +1,10 @@
-#include "display/cursors.h"
+#include "display/sdl/cursors.h"
 
 #include <cstddef>
 #include <cstdio>
 #include <string>
 
-#include "display/sdl_calls.h"
+#include "display/sdl/sdl_calls.h"
 
 // The nine shapes, embedded from data/cursors/ in table order.
 #define KIV_CURSOR_FILES(X) \

@@ -1,14 +1,14 @@
-#include "display/display.h"
+#include "display/sdl/sdl_display.h"
 
 #include <SDL.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "display/cursors.h"
+#include "display/sdl/cursors.h"
 #include "display/palette_range.h"
-#include "display/sdl_calls.h"
-#include "display/window_icon.h"
+#include "display/sdl/sdl_calls.h"
+#include "display/sdl/window_icon.h"
 
 namespace kiv {
 namespace {
@@ -22,8 +22,6 @@ constexpr std::size_t kCaptionSize = 256;
 // drawing. Every client's Lock within one frame shares this one lock.
 std::uint8_t* cachedPixels = nullptr;
 char caption[kCaptionSize] = {};
-
-Display* currentDisplay = nullptr;
 
 }  // namespace
 
@@ -159,12 +157,5 @@ SdlDisplay& TheSdlDisplay() {
   static SdlDisplay display;
   return display;
 }
-
-Display& CurrentDisplay() {
-  if (currentDisplay != nullptr) return *currentDisplay;
-  return TheSdlDisplay();
-}
-
-void SetCurrentDisplay(Display* display) { currentDisplay = display; }
 
 }  // namespace kiv

@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/internal.h"
-#include "platform/platform.h"
+#include "platform/linux/linux_internal.h"
+#include "platform/linux/linux_platform.h"
 
 namespace {
 

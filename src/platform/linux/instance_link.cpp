@@ -16,8 +16,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/internal.h"
-#include "platform/platform.h"
+#include "platform/linux/linux_internal.h"
+#include "platform/linux/linux_platform.h"
 
 namespace {
 
@@ -400,11 +400,3 @@ void ResetInstanceLinks() {
 }
 
 }  // namespace platform::detail
-
-namespace platform {
-
-bool WindowOwnerNotAnswering(HWND window, long* pid, bool* hasDisplayWindow) {
-  return detail::RemoteUnanswered(window, pid, hasDisplayWindow);
-}
-
-}  // namespace platform

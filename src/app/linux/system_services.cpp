@@ -1,4 +1,4 @@
-#include "app/system_services.h"
+#include "app/linux/system_services.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,9 +7,10 @@
 #include "anim/animation_file.h"
 #include "app/main_window.h"
 #include "app/music_player_probe.h"
-#include "app/sdl_events.h"
-#include "display/display.h"
-#include "platform/platform.h"
+#include "app/linux/sdl_events.h"
+#include "app/startup.h"
+#include "display/sdl/sdl_display.h"
+#include "platform/linux/linux_platform.h"
 #include "playback/frame_clock.h"
 #include "playback/player.h"
 #include "resources/resource_manager.h"
@@ -107,3 +108,10 @@ void SystemServices::Delay(std::uint32_t milliseconds) { platform::Delay(millise
 void SystemServices::PumpSdlEvents() { kiv::PumpSdlEvents(); }
 
 }  // namespace kiv
+
+int WinMain(HINSTANCE module, HINSTANCE previousInstance, LPSTR commandLine, int showState) {
+  platform::SetDesktop(&platform::LinuxDesktop());
+  kiv::SetCurrentDisplay(&kiv::TheSdlDisplay());
+  kiv::SystemServices services;
+  return kiv::RunKivPlay(services, module, previousInstance, commandLine, showState);
+}

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <csignal>
 
-#include "platform/internal.h"
-#include "platform/platform.h"
+#include "platform/linux/linux_internal.h"
+#include "platform/linux/linux_platform.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "display/window_icon.h"
+#include "display/sdl/window_icon.h"
 
 #include <SDL.h>
 

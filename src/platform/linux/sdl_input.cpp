@@ -6,8 +6,8 @@
 #include <bitset>
 #include <cstdlib>
 
-#include "platform/internal.h"
-#include "platform/platform.h"
+#include "platform/linux/linux_internal.h"
+#include "platform/linux/linux_platform.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ std::bitset<SDLK_LAST> keysDown;
 // Whether the SDL window had the input focus, for WM_ACTIVATEAPP.
 bool hadInputFocus = false;
 
-void PostKeystroke(const SDL_KeyboardEvent& key) {
+void PostSdlKeystroke(const SDL_KeyboardEvent& key) {
   const int sym = key.keysym.sym;
   platform::detail::KeyCode code{};
   platform::detail::LookupKey(sym, (key.keysym.mod & KMOD_NUM) != 0, &code);
@@ -26,8 +26,7 @@ void PostKeystroke(const SDL_KeyboardEvent& key) {
     if (!released) previouslyDown = keysDown.test(static_cast<std::size_t>(sym));
     keysDown.set(static_cast<std::size_t>(sym), !released);
   }
-  PostMessageA(platform::detail::KeystrokeTarget(), released ? WM_KEYUP : WM_KEYDOWN, code.vk,
-               platform::detail::KeystrokeLParam(code.scan, code.extended, previouslyDown, released));
+  platform::detail::PostKeystroke(code, previouslyDown, released);
 }
 
 // The SDL window is the process's visible window: when it gains or loses the
@@ -50,7 +49,7 @@ namespace platform::detail {
 int SdlInputFilter(const SDL_Event* event) {
   if (event == nullptr) return 1;
   if (event->type == SDL_KEYDOWN || event->type == SDL_KEYUP) {
-    PostKeystroke(event->key);
+    PostSdlKeystroke(event->key);
   } else if (event->type == SDL_ACTIVEEVENT) {
     PostActivation(event->active);
   }
