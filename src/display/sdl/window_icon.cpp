@@ -1,12 +1,12 @@
 #include "display/sdl/window_icon.h"
 
 #include <SDL.h>
-#include <png.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <vector>
+
+#include "convert/png_io.h"
 
 extern const unsigned char kData_kivplay_48_png[];
 extern const std::size_t kData_kivplay_48_png_size;
@@ -14,26 +14,16 @@ extern const std::size_t kData_kivplay_48_png_size;
 namespace kiv {
 
 void SetWindowIcon() {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&image, kData_kivplay_48_png, kData_kivplay_48_png_size)) {
-    return;
-  }
-  image.format = PNG_FORMAT_RGBA;
-  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
-    png_image_free(&image);
-    return;
-  }
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::vector<std::uint8_t> pixels;
+  if (!DecodePngRgba(kData_kivplay_48_png, kData_kivplay_48_png_size, &width, &height, &pixels)) return;
   // The pixels are R, G, B, A bytes in memory; the masks say so for either byte order.
 #if SDL_BYTEORDER == SDL_BIG_ENDIAN
   const Uint32 red = 0xff000000, green = 0x00ff0000, blue = 0x0000ff00, alpha = 0x000000ff;
 #else
   const Uint32 red = 0x000000ff, green = 0x0000ff00, blue = 0x00ff0000, alpha = 0xff000000;
 #endif
-  const int width = static_cast<int>(image.width);
-  const int height = static_cast<int>(image.height);
   SDL_Surface* icon =
       SDL_CreateRGBSurfaceFrom(pixels.data(), width, height, 32, width * 4, red, green, blue, alpha);
   if (icon == nullptr) return;

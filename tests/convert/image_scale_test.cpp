@@ -1,8 +1,8 @@
-#include "image_scale.h"
+#include "convert/image_scale.h"
 
 #include <gtest/gtest.h>
 
-namespace kivtool {
+namespace kiv {
 namespace {
 
 TEST(ImageScale, FitsTheLongerSideAndKeepsTheAspect) {
@@ -32,4 +32,4 @@ TEST(ImageScale, AveragesTheAreaEachPixelCovers) {
 }
 
 }  // namespace
-}  // namespace kivtool
+}  // namespace kiv

@@ -1,9 +1,9 @@
-#include "image_scale.h"
+#include "convert/image_scale.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace kivtool {
+namespace kiv {
 namespace {
 
 // One output position's share of the source line: which source pixels, and
@@ -71,4 +71,4 @@ std::vector<std::uint8_t> ScaleByArea(const std::uint8_t* rgb, Size source, Size
   return scaled;
 }
 
-}  // namespace kivtool
+}  // namespace kiv

@@ -1,4 +1,4 @@
-#include "gif_writer.h"
+#include "convert/gif_writer.h"
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>
@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <numeric>
 
-#include "png_files.h"
+#include "convert/png_io.h"
 
-namespace kivtool {
+namespace kiv {
 namespace {
 
 std::uint32_t Total(const GifTiming& timing) {
@@ -157,4 +157,4 @@ TEST(GifWriter, MergedRepeatsKeepTheLongestDelayAGifHolds) {
 }
 
 }  // namespace
-}  // namespace kivtool
+}  // namespace kiv

@@ -1,4 +1,4 @@
-#include "gif_writer.h"
+#include "convert/gif_writer.h"
 
 #include <gif_lib.h>
 
@@ -7,10 +7,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "output_file.h"
-#include "png_files.h"
+#include "convert/png_io.h"
 
-namespace kivtool {
+namespace kiv {
 
 GifTiming PlanGifTiming(std::uint32_t count, double rate) {
   GifTiming timing;
@@ -76,7 +75,7 @@ GifWriter::~GifWriter() {
 }
 
 bool GifWriter::Fail(int gifError, std::string* error) {
-  *error = writeErrno_ != 0 ? SystemReason(writeErrno_) : std::string(GifErrorString(gifError));
+  *error = writeErrno_ != 0 ? std::string(std::strerror(writeErrno_)) : std::string(GifErrorString(gifError));
   return false;
 }
 
@@ -225,4 +224,4 @@ bool GifWriter::Close(std::string* error) {
   return true;
 }
 
-}  // namespace kivtool
+}  // namespace kiv

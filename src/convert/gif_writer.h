@@ -8,11 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "loaded_animation.h"
 
 struct GifFileType;
 
-namespace kivtool {
+namespace kiv {
 
 // Browsers show a delay below 2 centiseconds as a slow 10.
 constexpr std::uint32_t kMinGifDelay = 2;
@@ -82,4 +81,4 @@ class GifWriter {
   std::uint32_t framesWritten_ = 0;
 };
 
-}  // namespace kivtool
+}  // namespace kiv

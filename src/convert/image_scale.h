@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace kivtool {
+namespace kiv {
 
 struct Size {
   std::int32_t width;
@@ -22,4 +22,4 @@ Size FitWithin(Size picture, std::int32_t limit);
 // averaging, rounding each channel to the nearest value.
 std::vector<std::uint8_t> ScaleByArea(const std::uint8_t* rgb, Size source, Size target);
 
-}  // namespace kivtool
+}  // namespace kiv
