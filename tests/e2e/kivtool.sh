@@ -110,6 +110,17 @@ elif command == 'mutate':
             else:
                 del data[where]
         open('mutant_%d.kiv' % seed, 'wb').write(bytes(data))
+elif command == 'short':
+    # The last frame's chunk replaced by a run of 7 pixels of 42: it fills
+    # only part of the 20-pixel picture, which a file may do.
+    data = bytearray(open(sys.argv[2], 'rb').read())
+    last = data.rfind(b'FRME')
+    open(sys.argv[3], 'wb').write(bytes(data[:last]) + b'FRME' + struct.pack('<I', 3) + b'\x00\x07\x2a')
+elif command == 'short-exported':
+    # The rest of that picture is 0, never the frame exported before it.
+    assert read(sys.argv[2])[5] == frame(1), 'frame before'
+    rows = read(sys.argv[3])[5]
+    assert rows == [[42] * 5, [42, 42, 0, 0, 0], [0] * 5, [0] * 5], rows
 elif command == 'corrupt':
     # Replace the last frame's chunk by a run that overruns the 20-byte frame.
     data = bytearray(open(sys.argv[2], 'rb').read())
@@ -130,6 +141,11 @@ python3 pngtool.py exported || fail "exported pictures"
 # opaque (only 127 is transparent).
 [ "$(/usr/bin/convert out_0006.png -format '%[pixel:p{0,0}]' info:)" = "srgba(72,72,72,1)" ] \
   || fail "ImageMagick colour: $(/usr/bin/convert out_0006.png -format '%[pixel:p{0,0}]' info:)"
+
+# A chunk shorter than its picture.
+python3 pngtool.py short anim.kiv short.kiv
+"$KIVTOOL" export short.kiv -o 'short_%d.png' || fail "export of a short chunk"
+python3 pngtool.py short-exported short_2.png short_3.png || fail "short chunk"
 
 # Version 909 stores frames 768 wide; they come back as they went in.
 "$KIVTOOL" create -o wide.kiv --fps 25 --version 909 wide.png || fail "create 909"

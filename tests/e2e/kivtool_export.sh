@@ -130,15 +130,15 @@ grep -q "export: $FRAMES/$FRAMES (100%)" tty.txt || fail "no progress on a termi
 script -qec "'$KIVTOOL' export a.kiv -q -o 'tty%03d.png'" /dev/null > tty.txt
 [ ! -s tty.txt ] || fail "progress despite -q: $(cat -v tty.txt)"
 
-# --- JSON with a file name that is not UTF-8 -------------------------------------------
-latin1=$(printf 'caf\xe9.kiv')
+# --- JSON with a file name that is not UTF-8 and holds a control byte -------------------
+latin1=$(printf 'caf\xe9\x1f.kiv')
 cp a.kiv "$latin1"
 "$KIVTOOL" info --json "$latin1" > info.json
 python3 - "$(stat -c %s a.kiv)" <<'PY' || fail "info --json: $(cat info.json)"
 import json, sys
 raw = open('info.json', 'rb').read()
 info = json.loads(raw.decode('utf-8', errors='strict'))
-assert info['file'] == 'caf\ufffd.kiv', info['file']
+assert info['file'] == 'caf\ufffd\x1f.kiv', info['file']
 assert info['fileSize'] == int(sys.argv[1])
 assert b'"frameRate": 29.97,' in raw, raw
 assert abs(info['duration'] - 40 / 29.97) < 1e-6

@@ -133,5 +133,28 @@ TEST(GifWriter, ViewersSeeEveryPictureWithRepeatsMerged) {
   }
 }
 
+TEST(GifWriter, MergedRepeatsKeepTheLongestDelayAGifHolds) {
+  // Seven alike pictures of 100 s each merge into one frame; 700 s does not
+  // fit the 16-bit delay, which must stay at its largest, not wrap to 44.64 s.
+  const std::vector<std::uint8_t> palette(768, 0);
+  const std::vector<std::uint8_t> a{1, 2};
+  const std::vector<std::uint8_t> b{3, 2};
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  GifWriter writer;
+  std::string error;
+  ASSERT_TRUE(writer.Open(file, 2, 1, palette, kNoTransparency, &error)) << error;
+  for (int i = 0; i < 7; ++i) ASSERT_TRUE(writer.Add(a.data(), 10000, &error)) << error;
+  // Below the limit repeats add up exactly: 3 x 100 s.
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(writer.Add(b.data(), 10000, &error)) << error;
+  ASSERT_TRUE(writer.Close(&error)) << error;
+  const Played played = Play(file);
+  std::fclose(file);
+  ASSERT_EQ(played.pictures.size(), 2u);
+  EXPECT_EQ(played.pictures[0], Expected(a, kNoTransparency));
+  EXPECT_EQ(played.pictures[1], Expected(b, kNoTransparency));
+  EXPECT_EQ(played.delays, (std::vector<int>{static_cast<int>(kMaxGifDelay), 30000}));
+}
+
 }  // namespace
 }  // namespace kivtool

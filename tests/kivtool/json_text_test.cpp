@@ -29,6 +29,16 @@ TEST(JsonText, BytesThatAreNotUtf8BecomeReplacementCharacters) {
 
 TEST(JsonText, StringsAreEscaped) {
   EXPECT_EQ(JsonString("a\"b\\c\n\x7f\xE9"), "\"a\\\"b\\\\c\\u000a\\u007f\xEF\xBF\xBD\"");
+  // Strict parsers reject any raw byte below 0x20 inside a string, and a file
+  // name may hold each of them; space and '~' stay as they are.
+  EXPECT_EQ(JsonString("a\x1F b"), "\"a\\u001f b\"");
+  EXPECT_EQ(JsonString(std::string("\0\x01", 2)), "\"\\u0000\\u0001\"");
+  EXPECT_EQ(JsonString("\x1E~"), "\"\\u001e~\"");
+  for (int c = 0; c < 0x20; ++c) {
+    const std::string quoted = JsonString(std::string(1, static_cast<char>(c)));
+    EXPECT_EQ(quoted.size(), 8u) << "byte " << c;  // "\u00XX" in quotes
+    for (const char out : quoted) EXPECT_GE(static_cast<unsigned char>(out), 0x20) << "byte " << c;
+  }
 }
 
 }  // namespace

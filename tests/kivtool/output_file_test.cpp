@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 namespace kivtool {
 namespace {
@@ -43,6 +47,31 @@ TEST_F(OutputFileTest, AppearsOnlyWhenComplete) {
   EXPECT_EQ(Entries(), 1u);
 }
 
+// A file made through a temporary one gets the mode a plain create would:
+// 0666 less the umask, so exported pictures stay readable by a web server or
+// another user, as with any other tool.
+TEST_F(OutputFileTest, CommittedFileFollowsTheUmask) {
+  struct RestoreUmask {
+    mode_t saved = umask(0);
+    ~RestoreUmask() { umask(saved); }
+  } restore;
+  for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{002}}) {
+    umask(mask);
+    const std::string path = Path("mode.png");
+    for (const bool noClobber : {false, true}) {
+      fs::remove(path);
+      OutputFile file;
+      std::string error;
+      ASSERT_TRUE(file.Open(path, noClobber, &error)) << error;
+      std::fputs("x", file.stream());
+      ASSERT_TRUE(file.Commit(&error)) << error;
+      struct stat committed {};
+      ASSERT_EQ(stat(path.c_str(), &committed), 0);
+      EXPECT_EQ(committed.st_mode & 07777, 0666 & ~mask) << "umask " << std::oct << mask << (noClobber ? " -n" : "");
+    }
+  }
+}
+
 TEST_F(OutputFileTest, FailedWriteLeavesNothingAndGivesTheReason) {
   std::ofstream(Path("old.png")) << "old";
   OutputFile file;
@@ -75,6 +104,15 @@ TEST_F(OutputFileTest, NoClobberRefusesAnExistingFile) {
   EXPECT_EQ(Content(Path("kept.png")), "kept");
   EXPECT_EQ(Content(Path("late.png")), "late");
   EXPECT_EQ(Entries(), 2u);
+  // A successful -n write leaves the output alone, no temporary beside it.
+  ASSERT_TRUE(file.Open(Path("new.png"), true, &error)) << error;
+  std::fputs("new", file.stream());
+  ASSERT_TRUE(file.Commit(&error)) << error;
+  EXPECT_EQ(Content(Path("new.png")), "new");
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory_)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"kept.png", "late.png", "new.png"}));
 }
 
 TEST_F(OutputFileTest, DevicesAreWrittenInPlace) {
