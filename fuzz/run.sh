@@ -18,7 +18,7 @@ case "$dir" in /*) ;; *) dir="$root/$dir" ;; esac
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIV_FUZZ=ON \
   -DKIV_TESTS=OFF -DKIV_BENCH=OFF >/dev/null
-cmake --build "$dir" -j "${JOBS:-$(nproc)}"
+cmake --build "$dir" -j "${JOBS:-$(nproc)}" --target fuzz_targets
 
 # Pictures of the kinds people hand to `kivtool create`: palette, grey, true
 # colour with and without alpha, 16-bit, interlaced, animated, transparent.
