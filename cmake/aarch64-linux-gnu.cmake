@@ -5,8 +5,8 @@
 # libraries' headers (SDL, X11, libpng, giflib, CLI11, GoogleTest) are the same
 # on every architecture and are read from the host's /usr/include, searched
 # after the cross compiler's own directories so that the target's C library
-# headers always win. Only the portable libraries and their tests can link:
-# the host holds no arm64 builds of SDL, X11, libpng or giflib, so the host's
+# headers always win. Only what needs nothing beyond the C and C++ libraries
+# links: the host holds no arm64 builds of SDL, X11, libpng or giflib, so the host's
 # own are found to satisfy configuration, and the programs that need them are
 # compiled but not linked (`scripts/cross-check.sh` builds what can be).
 set(CMAKE_SYSTEM_NAME Linux)
