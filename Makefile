@@ -9,14 +9,15 @@ FUZZ_BUILD    ?= build-fuzz
 # make fuzz: seconds per target, or runs per target when FUZZ_RUNS is set.
 FUZZ_TIME     ?= 60
 FUZZ_RUNS     ?=
+WEB_BUILD     ?= build-web
 JOBS          ?= $(shell nproc)
 DEMO          := $(BUILD)/demo/demo.kiv
 PREFIX        ?= /usr/local
 # The build tool below make is a make too; its directory lines are only noise here.
 MAKEFLAGS     += --no-print-directory
 
-.PHONY: all deps deps-run deps-package build build-run build-asan build-release build-clang build-arm64 \
-        run test fuzz install package clean
+.PHONY: all deps deps-run deps-package deps-web build build-run build-asan build-release build-clang \
+        build-arm64 run test fuzz web web-test install package clean
 
 all: build
 
@@ -28,6 +29,9 @@ deps-run:
 
 deps-package:
 	@bash scripts/install-deps.sh package
+
+deps-web:
+	@bash scripts/install-deps.sh web
 
 # Everything: the programs, the demo, unit and end-to-end tests, benchmarks.
 build: deps
@@ -79,11 +83,34 @@ test: build build-asan build-release build-clang build-arm64
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_stack_use_after_return=1 ctest -L unit -j $(JOBS) --output-on-failure
 	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
 	@cd $(CLANG_BUILD) && ctest -L unit -j $(JOBS) --output-on-failure
+	@$(MAKE) web-test
 
 # Builds the libFuzzer targets with clang and runs each from seeds made now
 # (see fuzz/run.sh), FUZZ_TIME seconds or FUZZ_RUNS runs apiece.
 fuzz: deps
 	@bash fuzz/run.sh $(FUZZ_BUILD) "$(FUZZ_TIME)" "$(FUZZ_RUNS)"
+
+# The page: $(WEB_BUILD)/kivplay.html and kivplay.js (the player compiled to
+# WebAssembly and embedded). Debian's emscripten needs node to find Debian's
+# own JavaScript modules, and its test emulator setting does not suit node 20.
+web: deps-web
+	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=MinSizeRel \
+	  -DKIV_TESTS=OFF -DKIV_BENCH=OFF -DCMAKE_CROSSCOMPILING_EMULATOR=node >/dev/null
+	@NODE_PATH=/usr/share/nodejs cmake --build $(WEB_BUILD) -j $(JOBS)
+	@ls -l $(WEB_BUILD)/kivplay.html $(WEB_BUILD)/kivplay.js
+
+# The portable libraries' unit tests compiled to WebAssembly under node, then
+# the page in headless chromium against kivtool's screens. puppeteer-core
+# comes from npm at the locked version; it drives Debian's chromium and
+# downloads no browser.
+web-test: web build-run
+	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(WEB_BUILD)/unit -DCMAKE_BUILD_TYPE=Release \
+	  -DKIV_TESTS=ON -DKIV_BENCH=OFF -DCMAKE_CROSSCOMPILING_EMULATOR=node >/dev/null
+	@NODE_PATH=/usr/share/nodejs cmake --build $(WEB_BUILD)/unit -j $(JOBS) \
+	  --target anim_tests image_tests playback_tests resources_tests shell_tests
+	@cd $(WEB_BUILD)/unit && ctest -L unit -j $(JOBS) --output-on-failure
+	@cd web/tests && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --silent
+	@node web/tests/page_test.mjs $(WEB_BUILD) $(BUILD)/tools/kivtool/kivtool $(DEMO) $(WEB_BUILD)/page-test
 
 # Installs into PREFIX (default /usr/local); DESTDIR stages it elsewhere.
 install: build-run
@@ -101,4 +128,3 @@ package: deps-package
 	@ls kivplay_*.deb
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD) $(RELEASE_BUILD) $(CLANG_BUILD) $(ARM64_BUILD) $(FUZZ_BUILD)

@@ -3,6 +3,8 @@
 # installed; uses sudo only when not running as root.
 #   install-deps.sh run    what building and running kivplay, kivtool and the demo needs
 #   install-deps.sh package  that plus what `make package` needs (dpkg-shlibdeps, file)
+#   install-deps.sh web    what `make web` and the browser tests need (emscripten,
+#                          chromium; node and npm where the machine has none)
 #   install-deps.sh [test] all of that plus the test, fuzz, benchmark and packaging tools
 set -euo pipefail
 
@@ -23,12 +25,18 @@ test_packages=(
   desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl libglib2.0-bin
   dpkg-dev lintian groff-base mandoc man-db file librsvg2-bin
 )
+# The browser build and its tests. A node that the machine already has (from
+# Debian or elsewhere) is kept; emscripten needs one either way.
+web_packages=(emscripten chromium)
+command -v node >/dev/null 2>&1 || web_packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || web_packages+=(npm)
 
 case "$mode" in
   run) packages=("${run_packages[@]}") ;;
   package) packages=("${run_packages[@]}" "${package_packages[@]}") ;;
-  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: install-deps.sh [run|package|test]" >&2; exit 2 ;;
+  web) packages=("${web_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}" "${web_packages[@]}") ;;
+  *) echo "usage: install-deps.sh [run|package|web|test]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -31,15 +31,33 @@ std::uint32_t Le32(const std::uint8_t* bytes) {
          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-bool Fail(AnimationError* error, std::int64_t offset, const std::string& where,
-          const std::string& what) {
+using Part = AnimationError::Part;
+
+std::string PartName(Part part, std::uint32_t frame) {
+  switch (part) {
+    case Part::kFile: return "file";
+    case Part::kHeader: return "header";
+    case Part::kBackground: return "background";
+    case Part::kRepeatFlags: return "repeat flags";
+    case Part::kFrame: break;
+  }
+  return "frame " + std::to_string(frame);
+}
+
+bool Fail(AnimationError* error, std::int64_t offset, Part part, std::uint32_t frame, const std::string& what) {
   if (error != nullptr) {
     error->offset = offset;
-    error->where = where;
+    error->part = part;
+    error->frame = part == Part::kFrame ? frame : 0;
+    error->where = PartName(part, frame);
     error->what = what;
     error->noMemory = false;
   }
   return false;
+}
+
+bool Fail(AnimationError* error, std::int64_t offset, Part part, const std::string& what) {
+  return Fail(error, offset, part, 0, what);
 }
 
 std::int64_t StreamSize(std::FILE* stream) {
@@ -54,7 +72,6 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-std::string FrameName(std::uint32_t frame) { return "frame " + std::to_string(frame); }
 
 std::string ChunkReadMessage(ChunkReadStatus status, std::uint32_t length, std::int64_t left) {
   switch (status) {
@@ -83,7 +100,7 @@ std::string TokenMessage(const FrameChunk& chunk, const DecodeResult& result, st
 // Reads one chunk at `position` and checks its tokens against `picture`
 // bytes. Reports failures with the file offset of the faulty byte.
 bool ReadCheckedChunk(std::FILE* stream, FrameChunk* chunk, std::int64_t* position,
-                      std::int64_t fileSize, std::size_t picture, const std::string& where,
+                      std::int64_t fileSize, std::size_t picture, Part part, std::uint32_t frame,
                       AnimationError* error) {
   const std::int64_t start = *position;
   const std::int64_t left = fileSize - start;
@@ -105,14 +122,14 @@ bool ReadCheckedChunk(std::FILE* stream, FrameChunk* chunk, std::int64_t* positi
       }
       if (here >= 0) std::fseek(stream, here, SEEK_SET);
     }
-    Fail(error, offset, where, ChunkReadMessage(status, length, left));
+    Fail(error, offset, part, frame, ChunkReadMessage(status, length, left));
     if (error != nullptr) error->noMemory = status == ChunkReadStatus::kNoMemory;
     return false;
   }
   *position = start + 8 + chunk->compressedSize;
   const DecodeResult result = chunk->CheckTokens(picture);
   if (result.status != DecodeStatus::kOk) {
-    return Fail(error, start + 8 + static_cast<std::int64_t>(result.tokenOffset), where,
+    return Fail(error, start + 8 + static_cast<std::int64_t>(result.tokenOffset), part, frame,
                 TokenMessage(*chunk, result, picture));
   }
   return true;
@@ -137,22 +154,22 @@ std::int64_t BackgroundOffsetOf(std::int32_t version) {
 }
 
 bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, AnimationError* error) {
-  if (stream == nullptr) return Fail(error, 0, "header", "no stream");
+  if (stream == nullptr) return Fail(error, 0, Part::kHeader, "no stream");
   const std::int64_t size = StreamSize(stream);
-  if (size < 0) return Fail(error, 0, "header", "cannot find the file size");
+  if (size < 0) return Fail(error, 0, Part::kHeader, "cannot find the file size");
   std::uint8_t bytes[kSizedHeaderSize] = {};
   const std::size_t got = ReadFully(bytes, sizeof bytes, stream);
   if (got < 4 || std::memcmp(bytes, kMagic, 4) != 0) {
-    return Fail(error, 0, "header", "magic is not \"KIVA\"");
+    return Fail(error, 0, Part::kHeader, "magic is not \"KIVA\"");
   }
-  if (got < 12) return Fail(error, static_cast<std::int64_t>(got), "header", "file ends before the version");
+  if (got < 12) return Fail(error, static_cast<std::int64_t>(got), Part::kHeader, "file ends before the version");
   const auto version = static_cast<std::int32_t>(Le32(bytes + 8));
   if (!IsKnownVersion(version)) {
-    return Fail(error, 8, "header", "unknown version " + std::to_string(version));
+    return Fail(error, 8, Part::kHeader, "unknown version " + std::to_string(version));
   }
   const std::int64_t needed = BackgroundOffsetOf(version);
   if (size < needed) {
-    return Fail(error, size, "header",
+    return Fail(error, size, Part::kHeader,
                 "file ends at byte " + std::to_string(size) + ", inside the " +
                     std::to_string(needed) + "-byte header of version " + std::to_string(version));
   }
@@ -173,24 +190,24 @@ bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, Anima
   }
   h.backgroundOffset = needed;
 
-  if (std::isnan(h.frameRate)) return Fail(error, 12, "header", "frame rate is not a number");
-  if (std::isinf(h.frameRate)) return Fail(error, 12, "header", "frame rate is infinite");
-  if (h.frameRate < 0.0f) return Fail(error, 12, "header", "frame rate is negative");
+  if (std::isnan(h.frameRate)) return Fail(error, 12, Part::kHeader, "frame rate is not a number");
+  if (std::isinf(h.frameRate)) return Fail(error, 12, Part::kHeader, "frame rate is infinite");
+  if (h.frameRate < 0.0f) return Fail(error, 12, Part::kHeader, "frame rate is negative");
   if (h.lastFrame > kLastFrameLimit) {
-    return Fail(error, 20, "header",
+    return Fail(error, 20, Part::kHeader,
                 "last frame " + std::to_string(h.lastFrame) + " is above " +
                     std::to_string(kLastFrameLimit));
   }
   if (h.firstFrame > h.lastFrame) {
-    return Fail(error, 16, "header",
+    return Fail(error, 16, Part::kHeader,
                 "first frame " + std::to_string(h.firstFrame) + " is above last frame " +
                     std::to_string(h.lastFrame));
   }
-  if (h.width <= 0) return Fail(error, 32, "header", "frame width " + std::to_string(h.width) + " is not positive");
-  if (h.height <= 0) return Fail(error, 36, "header", "frame height " + std::to_string(h.height) + " is not positive");
+  if (h.width <= 0) return Fail(error, 32, Part::kHeader, "frame width " + std::to_string(h.width) + " is not positive");
+  if (h.height <= 0) return Fail(error, 36, Part::kHeader, "frame height " + std::to_string(h.height) + " is not positive");
   const std::uint64_t picture = static_cast<std::uint64_t>(h.width) * static_cast<std::uint64_t>(h.height);
   if (picture > kMaxPictureSize) {
-    return Fail(error, 32, "header",
+    return Fail(error, 32, Part::kHeader,
                 "frame size " + std::to_string(h.width) + "x" + std::to_string(h.height) +
                     " exceeds " + std::to_string(kMaxPictureSize) + " bytes");
   }
@@ -238,10 +255,10 @@ void AnimationLoader::Close() {
 bool AnimationLoader::Open(const char* path, AnimationError* error) {
   Close();
   stage_ = Stage::kFailed;
-  if (path == nullptr) return Fail(error, 0, "file", "no path");
-  if (!IsRegularFile(path)) return Fail(error, 0, "file", "is not a regular file");
+  if (path == nullptr) return Fail(error, 0, Part::kFile, "no path");
+  if (!IsRegularFile(path)) return Fail(error, 0, Part::kFile, "is not a regular file");
   ownedStream_ = std::fopen(path, "rb");
-  if (ownedStream_ == nullptr) return Fail(error, 0, "file", "cannot be opened");
+  if (ownedStream_ == nullptr) return Fail(error, 0, Part::kFile, "cannot be opened");
   // A larger buffer keeps the many small chunk reads from costing a system
   // call each; without the memory for it the default buffer does.
   streamBuffer_.reset(new (std::nothrow) char[kStreamBufferSize]);
@@ -269,7 +286,7 @@ AnimationLoader::Status AnimationLoader::Advance(std::chrono::steady_clock::dura
     } catch (const std::bad_alloc&) {
       // Only the small allocations (a chunk object, the flags) get here.
       const bool frames = stage_ == Stage::kFrames;
-      ok = Fail(error, position_, frames ? FrameName(nextFrame_) : "file",
+      ok = Fail(error, position_, frames ? Part::kFrame : Part::kFile, nextFrame_,
                 frames ? MemoryShortageText(nextFrame_ - header_.firstFrame + 1,
                                              header_.lastFrame - header_.firstFrame + 1)
                        : std::string("not enough memory"));
@@ -292,7 +309,7 @@ bool AnimationLoader::Step(AnimationError* error) {
       if (!ReadAnimationHeaderStream(stream_, &h, error)) return false;
       fileSize_ = StreamSize(stream_);
       if (fileSize_ < 0 || std::fseek(stream_, static_cast<long>(h.backgroundOffset), SEEK_SET) != 0) {
-        return Fail(error, h.backgroundOffset, "header", "cannot seek to the background");
+        return Fail(error, h.backgroundOffset, Part::kHeader, "cannot seek to the background");
       }
       // The tables are written only once the header has proved sound, so
       // that their owner never walks a frame range beyond its 9999 entries.
@@ -310,7 +327,7 @@ bool AnimationLoader::Step(AnimationError* error) {
       *tables_.backgroundChunk = nullptr;
       *tables_.backgroundChunk = new FrameChunk();
       if (!ReadCheckedChunk(stream_, *tables_.backgroundChunk, &position_, fileSize_, picture_,
-                            "background", error)) {
+                            Part::kBackground, 0, error)) {
         if (error != nullptr && error->noMemory) error->what = "not enough memory for the background";
         return false;
       }
@@ -322,17 +339,17 @@ bool AnimationLoader::Step(AnimationError* error) {
       if (HasRepeatFlags(h.version)) {
         const std::int64_t flagBytes = 4 * static_cast<std::int64_t>(count);
         if (fileSize_ - position_ < flagBytes) {
-          return Fail(error, fileSize_, "repeat flags",
+          return Fail(error, fileSize_, Part::kRepeatFlags,
                       "file ends inside the " + std::to_string(count) + " repeat flags");
         }
         std::unique_ptr<std::uint8_t[]> flags(new std::uint8_t[static_cast<std::size_t>(flagBytes)]);
         if (ReadFully(flags.get(), static_cast<std::size_t>(flagBytes), stream_) !=
             static_cast<std::size_t>(flagBytes)) {
-          return Fail(error, position_, "repeat flags", "file ends inside the repeat flags");
+          return Fail(error, position_, Part::kRepeatFlags, "file ends inside the repeat flags");
         }
         // The first frame has no predecessor whose chunk it could share.
         if (Le32(flags.get()) != 0) {
-          return Fail(error, position_, "repeat flags", "the first frame is marked as a repeat");
+          return Fail(error, position_, Part::kRepeatFlags, "the first frame is marked as a repeat");
         }
         for (std::uint32_t k = 0; k < count; ++k) {
           tables_.repeatFlags[h.firstFrame + k] = static_cast<std::int32_t>(Le32(flags.get() + 4 * k));
@@ -349,7 +366,7 @@ bool AnimationLoader::Step(AnimationError* error) {
     case Stage::kFinish: {
       const std::size_t capacity = picture_ < kBackgroundBufferSize ? picture_ : kBackgroundBufferSize;
       if (!(*tables_.backgroundChunk)->Decode(tables_.backgroundBuffer, capacity)) {
-        return Fail(error, h.backgroundOffset, "background", "cannot be expanded");
+        return Fail(error, h.backgroundOffset, Part::kBackground, "cannot be expanded");
       }
       Close();
       stage_ = Stage::kDone;
@@ -371,14 +388,14 @@ bool AnimationLoader::StepFrame(AnimationError* error) {
     auto* chunk = new FrameChunk();
     tables_.frames[f] = chunk;
     if (!ReadCheckedChunk(stream_, chunk, &position_, fileSize_, legacy ? kLegacyPictureSize : picture_,
-                          FrameName(f), error)) {
+                          Part::kFrame, f, error)) {
       if (error != nullptr && error->noMemory) {
         error->what = MemoryShortageText(f - h.firstFrame + 1, h.lastFrame - h.firstFrame + 1);
       }
       return false;
     }
     if (legacy && !chunk->ConvertLegacyFrame(tables_.legacyScratch, kLegacyScratchSize)) {
-      return Fail(error, position_, FrameName(f), "cannot convert the 768-wide picture");
+      return Fail(error, position_, Part::kFrame, f, "cannot convert the 768-wide picture");
     }
   }
   if (f == h.lastFrame) {

@@ -54,9 +54,13 @@ struct AnimationHeader {
 // Where and why a file was refused: the byte offset in the file, the part
 // ("header", "background", "repeat flags", "frame 3") and what is wrong.
 struct AnimationError {
+  // The part of the file at fault; frame is its number for kFrame.
+  enum class Part { kFile, kHeader, kBackground, kRepeatFlags, kFrame };
   std::int64_t offset = 0;
-  std::string where;
+  std::string where;  // the part in words: "header", "frame 3"
   std::string what;
+  Part part = Part::kFile;
+  std::uint32_t frame = 0;
   // The file may be sound: an allocation failed (what then reads "not
   // enough memory for frame N of M").
   bool noMemory = false;

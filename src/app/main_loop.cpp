@@ -27,31 +27,44 @@ void DispatchTick() {
   KeyState::TickDone();
 }
 
-int RunMainLoop(AppServices& services) {
-  MSG msg = {};
-  while (PlaybackDone != 1) {
-    // Peeking first lets the keyboard hook see the keystroke as HC_NOREMOVE;
-    // it counts it when GetMessageA retrieves it.
-    if (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
-      if (GetMessageA(&msg, nullptr, 0, 0) == 0) {
-        return static_cast<int>(msg.wParam);
-      }
-      TranslateMessage(&msg);
-      DispatchMessageA(&msg);
-      continue;
-    }
-    if (AppActive != 0) {
-      DispatchTick();
-    } else {
-      services.Delay(kInactiveDelayMs);
-    }
-    if (TickIdle != 0) {
-      TickIdle = 0;
-      services.Delay(kIdleDelayMs);
-    }
-    services.PumpSdlEvents();
+LoopPass StepMainLoop(AppServices& services, int* result) {
+  if (PlaybackDone == 1) {
+    *result = 0;
+    return LoopPass::kEnded;
   }
-  return 0;
+  MSG msg = {};
+  // Peeking first lets the keyboard hook see the keystroke as HC_NOREMOVE;
+  // it counts it when GetMessageA retrieves it.
+  if (PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+    if (GetMessageA(&msg, nullptr, 0, 0) == 0) {
+      *result = static_cast<int>(msg.wParam);
+      return LoopPass::kEnded;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+    return LoopPass::kBusy;
+  }
+  bool waited = false;
+  if (AppActive != 0) {
+    DispatchTick();
+  } else {
+    services.Delay(kInactiveDelayMs);
+    waited = true;
+  }
+  if (TickIdle != 0) {
+    TickIdle = 0;
+    services.Delay(kIdleDelayMs);
+    waited = true;
+  }
+  services.PumpSdlEvents();
+  return waited ? LoopPass::kIdle : LoopPass::kBusy;
+}
+
+int RunMainLoop(AppServices& services) {
+  int result = 0;
+  while (StepMainLoop(services, &result) != LoopPass::kEnded) {
+  }
+  return result;
 }
 
 }  // namespace kiv

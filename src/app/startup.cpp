@@ -5,7 +5,6 @@
 
 #include "anim/animation_file.h"
 #include "app/main_loop.h"
-#include "app/system_services.h"
 #include "shell/app_module.h"
 #include "shell/shell_flags.h"
 
@@ -37,8 +36,12 @@ bool StoreAnimationPath(const char* commandLine) {
   return true;
 }
 
-int RunKivPlay(AppServices& services, HINSTANCE module, HINSTANCE previousInstance,
-               const char* commandLine, int showState) {
+namespace {
+
+// The start-up sequence up to the main loop: the exit code of a failed or
+// unneeded start, or 0 with the running Player in *started.
+int StartUp(AppServices& services, HINSTANCE module, HINSTANCE previousInstance,
+            const char* commandLine, int showState, AppModule** started) {
   if (commandLine == nullptr || commandLine[0] == '\0') {
     services.ShowMessage(kMessageNoAnimation, kCaptionError, kFatalStyle);
     return -1;
@@ -139,7 +142,20 @@ int RunKivPlay(AppServices& services, HINSTANCE module, HINSTANCE previousInstan
   }
 
   services.FrameClockInit(kFrameClockRate);
-  const int loopResult = RunMainLoop(services);
+  *started = player;
+  return 0;
+}
+
+}  // namespace
+
+bool StartKivPlay(AppServices& services, HINSTANCE module, HINSTANCE previousInstance,
+                  const char* commandLine, int showState, AppModule** started, int* exitCode) {
+  *started = nullptr;
+  *exitCode = StartUp(services, module, previousInstance, commandLine, showState, started);
+  return *started != nullptr;
+}
+
+int FinishKivPlay(AppServices& services, AppModule* player, int loopResult) {
   // A load that failed ends playback like a normal end; it must not be
   // reported as success.
   const bool loadFailed = services.PlayerLoadFailed(player);
@@ -162,9 +178,14 @@ int RunKivPlay(AppServices& services, HINSTANCE module, HINSTANCE previousInstan
   return loopResult;
 }
 
-}  // namespace kiv
-
-int WinMain(HINSTANCE module, HINSTANCE previousInstance, LPSTR commandLine, int showState) {
-  kiv::SystemServices services;
-  return kiv::RunKivPlay(services, module, previousInstance, commandLine, showState);
+int RunKivPlay(AppServices& services, HINSTANCE module, HINSTANCE previousInstance,
+               const char* commandLine, int showState) {
+  AppModule* player = nullptr;
+  int exitCode = 0;
+  if (!StartKivPlay(services, module, previousInstance, commandLine, showState, &player, &exitCode)) {
+    return exitCode;
+  }
+  return FinishKivPlay(services, player, RunMainLoop(services));
 }
+
+}  // namespace kiv

@@ -29,12 +29,21 @@ constexpr char kMessagePlayerInit[] =
 // different file.
 bool StoreAnimationPath(const char* commandLine);
 
+// The start-up sequence, from the command line to the running Player. True
+// when the main loop is to run, with the Player (owned by the caller until
+// FinishKivPlay) in *player; false with the exit code in *exitCode (-1 after a
+// failure, 0 when another instance took over).
+bool StartKivPlay(AppServices& services, HINSTANCE module, HINSTANCE previousInstance,
+                  const char* commandLine, int showState, AppModule** player, int* exitCode);
+
+// The teardown after the main loop, given the loop's result; returns the
+// exit code. A host that runs the loop in passes (the browser) calls
+// StartKivPlay, StepMainLoop until it ends, and this.
+int FinishKivPlay(AppServices& services, AppModule* player, int loopResult);
+
 // The whole program after the entry point: start-up, main loop, teardown.
 // Returns the exit code (-1 after a failure).
 int RunKivPlay(AppServices& services, HINSTANCE module, HINSTANCE previousInstance,
                const char* commandLine, int showState);
 
 }  // namespace kiv
-
-// The entry point with the program's real services.
-int WinMain(HINSTANCE module, HINSTANCE previousInstance, LPSTR commandLine, int showState);

@@ -1,12 +1,10 @@
 // The 8-bit screen device. Display is the interface that every drawing client
-// uses; SdlDisplay draws into an SDL 1.2 window, MemoryDisplay into a plain
-// buffer (tests and offscreen rendering).
+// uses; MemoryDisplay draws into a plain buffer (tests, offscreen rendering
+// and the browser). The SDL window's display is in display/sdl/.
 #pragma once
 
 #include <cstdint>
 #include <vector>
-
-struct SDL_Surface;
 
 namespace kiv {
 
@@ -29,42 +27,6 @@ class Display {
   virtual std::int32_t Height() = 0;
   virtual std::int32_t Pitch() = 0;
   virtual ~Display() = default;
-};
-
-// The program's display over SDL 1.2.
-class SdlDisplay : public Display {
- public:
-  SdlDisplay();
-  ~SdlDisplay() override;
-  bool Flip() override;
-  bool Init() override;
-  bool Shutdown() override;
-  std::uint8_t* Lock() override;
-  bool Unlock() override;
-  bool SetVideoMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) override;
-  bool SetPalette(const std::uint8_t* rgb, std::uint32_t first, std::uint32_t end) override;
-  bool GetPalette(std::uint8_t* rgb, std::uint32_t first, std::uint32_t end) override;
-  std::int32_t Width() override;
-  std::int32_t Height() override;
-  std::int32_t Pitch() override;
-
-  // Formats "%s - KIV Player 3.1" (cut to 255 characters) as the window caption.
-  void SetCaption(const char* text);
-  // The caption text last set (module-wide buffer, valid for the program's lifetime).
-  static const char* Caption();
-  SDL_Surface* Surface() const { return screen_; }
-  std::int32_t BitsPerPixel() const { return bitsPerPixel_; }
-
- private:
-  void Release();
-  bool MustLock() const;
-
-  SDL_Surface* screen_ = nullptr;
-  std::uint8_t shadowPalette_[256 * 3] = {};
-  std::int32_t bitsPerPixel_ = 255;
-  std::int32_t pitch_ = 320;
-  std::int32_t width_ = 320;
-  std::int32_t height_ = 240;
 };
 
 // A display in memory: the same contracts with a plain pixel buffer of a
@@ -107,10 +69,9 @@ class MemoryDisplay : public Display {
   int locks_ = 0;
 };
 
-// The program-wide display: the SDL display unless a test or the offscreen
-// renderer has put another one in its place.
-SdlDisplay& TheSdlDisplay();
+// The program-wide display: the one that the program, a test or the offscreen
+// renderer has put in place; until then a memory display without a mode.
 Display& CurrentDisplay();
-void SetCurrentDisplay(Display* display);  // null restores the SDL display
+void SetCurrentDisplay(Display* display);  // null restores the memory display
 
 }  // namespace kiv

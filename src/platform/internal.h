@@ -2,15 +2,11 @@
 // their tests; nothing outside src/platform and tests/platform includes this.
 #pragma once
 
-#include <poll.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "platform/win32.h"
-
-union SDL_Event;
 
 namespace platform::detail {
 
@@ -28,13 +24,6 @@ std::uint64_t PayloadOf(HWND window);
 bool EqualsIgnoringCase(const std::string& a, const std::string& b);
 
 // ---- Message queue -----------------------------------------------------------
-// Work that every message function does first: posts WM_CLOSE for caught
-// signals, serves requests from other processes, pumps SDL (which runs the
-// keyboard filter).
-void ServiceInputs();
-// Blocks until a signal, a request or SDL input may be waiting; with SDL video
-// up it returns after `sdlSliceMs` so that SDL can be pumped again.
-void WaitForInputs(int sdlSliceMs);
 void ResetMessageQueue();
 
 // ---- Hooks -------------------------------------------------------------------
@@ -55,74 +44,27 @@ BOOL OwnSetForegroundWindow(HWND window);
 bool OwnWindowText(HWND window, std::string* className, std::string* title);
 void ResetWindows();
 
-// ---- Windows of other processes (instance link) ------------------------------
-// Publishes a top-level window under its socket name (user, X display, class
-// and title); false when the name is taken (another process's window of the
-// same class and title on the same display).
-bool PublishWindow(HWND window, const std::string& className, const std::string& title);
-void UnpublishWindow(HWND window);
-// A handle for another process's window of this class and title, or null.
-HWND FindRemoteWindow(const char* className, const char* title);
+// ---- Links to other processes ------------------------------------------------
 // Request letters of the link protocol.
 constexpr char kRequestIconic = 'I';
 constexpr char kRequestRestore = 'R';
 constexpr char kRequestShow = 'S';
 constexpr char kRequestForeground = 'F';
 constexpr char kRequestText = 'T';
-// Sends one request to the owner of a remote handle and waits for its answer.
-BOOL RemoteRequest(HWND window, char request, int argument);
-bool RemoteText(HWND window, std::string* title);
-// True when the owner of a remote handle left a request unanswered; gives its
-// process id and whether it has a top-level window on the X display.
-bool RemoteUnanswered(HWND window, long* pid, bool* hasWindow);
-void ServeInstanceRequests();
-void AddInstancePollFds(std::vector<pollfd>* fds);
-// The socket name for a class and title (exposed for tests).
-std::string InstanceSocketName(const std::string& className, const std::string& title);
-// Tests get a scope of their own so that they never meet a real instance.
-void SetInstanceScope(const std::string& scope);
-void ResetInstanceLinks();
 
-// ---- X display -------------------------------------------------------------------
-// Top-level client windows of the X display (empty without a display).
-std::vector<unsigned long> X11ClientWindows();
-bool X11WindowTitle(unsigned long window, std::string* title);
-bool X11WindowIconic(unsigned long window);
-// Keeps one X connection open for the calls in between (EnumWindows' callback
-// reads titles through it).
-void X11BeginBatch();
-void X11EndBatch();
-// The SDL window: whether it is iconified, and raising it (de-iconified first).
-bool SdlWindowIconic(bool* iconic);
-bool RaiseSdlWindow();
-// The top-level client window whose _NET_WM_PID is `pid`.
-bool X11ProcessWindow(unsigned long pid, unsigned long* window);
-// De-iconifies and raises a window of the display, asking the window manager
-// to activate it when one runs.
-bool X11RaiseWindow(unsigned long window);
-// Ends the process with status 255 and one line on stderr when the connection
-// to the X display is lost, instead of Xlib's exit() under running threads.
-void InstallDisplayLossHandler();
-
-// ---- SDL input -----------------------------------------------------------------
-bool SdlVideoUp();
-void PumpSdl();
-// The SDL event filter that turns keystrokes into messages.
-int SdlInputFilter(const SDL_Event* event);
+// ---- Keystrokes ------------------------------------------------------------------
 struct KeyCode {
   std::uint8_t scan;  // PC scan code, set 1
   bool extended;      // E0-prefixed key
   WPARAM vk;          // virtual-key code
 };
-// The PC key of an SDL 1.2 key symbol; false for symbols no PC key gives.
-bool LookupKey(int sdlKey, bool numLock, KeyCode* code);
+// The PC key at a position named as a browser's KeyboardEvent.code names it
+// ("KeyA", "ArrowUp", "Numpad8"); false for names no PC key has. The keypad's
+// virtual key follows NumLock, as its scan code does not.
+bool LookupKeyPosition(const char* position, bool numLock, KeyCode* code);
 // lParam of WM_KEYDOWN/WM_KEYUP.
 LPARAM KeystrokeLParam(std::uint8_t scan, bool extended, bool previouslyDown, bool released);
-void ResetSdlInput();
-
-// ---- Signals -----------------------------------------------------------------
-int SignalPipeFd();
-void DrainSignals();
-void ResetSignals();
+// Posts WM_KEYDOWN/WM_KEYUP for a keystroke to the window that keystrokes go to.
+void PostKeystroke(const KeyCode& code, bool previouslyDown, bool released);
 
 }  // namespace platform::detail

@@ -1,9 +1,8 @@
 // The thread's message queue: posted messages in order, the quit flag, and
 // the keyboard hook reports made while messages are looked at or removed.
-#include <poll.h>
-
 #include <deque>
 
+#include "platform/desktop.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 
@@ -50,7 +49,7 @@ void EraseSerial(std::uint64_t serial) {
 // hook first (HC_NOREMOVE when only looked at, HC_ACTION when removed); a hook
 // that returns nonzero swallows the keystroke and the search goes on.
 bool Retrieve(MSG* out, HWND window, UINT filterMin, UINT filterMax, bool remove) {
-  platform::detail::ServiceInputs();
+  platform::CurrentDesktop().ServiceInputs();
   for (;;) {
     const QueuedMessage* found = nullptr;
     for (const QueuedMessage& entry : queue) {
@@ -96,30 +95,6 @@ bool UsableFilterWindow(HWND window) {
 
 namespace platform::detail {
 
-void ServiceInputs() {
-  DrainSignals();
-  ServeInstanceRequests();
-  if (SdlVideoUp()) PumpSdl();
-}
-
-void WaitForInputs(int sdlSliceMs) {
-  std::vector<pollfd> fds;
-  const int signalFd = SignalPipeFd();
-  if (signalFd >= 0) fds.push_back(pollfd{signalFd, POLLIN, 0});
-  AddInstancePollFds(&fds);
-  // SDL 1.2 offers nothing to wait on without taking events out of its queue
-  // (the shell polls those itself), so with video up we wait in slices.
-  const int timeout = SdlVideoUp() ? sdlSliceMs : -1;
-  if (fds.empty() && timeout < 0) {
-    // No input source at all (the signal pipe could not be made): wait in
-    // slices rather than spin.
-    poll(nullptr, 0, 100);
-    return;
-  }
-  // EINTR needs no care: the caller looks at its inputs again either way.
-  poll(fds.data(), fds.size(), timeout);
-}
-
 void ResetMessageQueue() {
   queue.clear();
   quitPending = false;
@@ -139,7 +114,7 @@ BOOL GetMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax) {
   while (!Retrieve(msg, window, filterMin, filterMax, true)) {
     // The window waited for may be destroyed by a request or a signal.
     if (!UsableFilterWindow(window)) return -1;
-    platform::detail::WaitForInputs(kSdlSliceMs);
+    platform::CurrentDesktop().WaitForInputs(kSdlSliceMs);
   }
   return msg->message == WM_QUIT ? FALSE : TRUE;
 }

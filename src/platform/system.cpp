@@ -11,6 +11,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/desktop.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 
@@ -95,12 +96,7 @@ void ResetForTests() {
   detail::ResetWindows();
   detail::ResetMessageQueue();
   detail::ResetHooks();
-  detail::ResetSdlInput();
-  detail::ResetSignals();
-  detail::ResetInstanceLinks();
-  // Windows created by tests live in a scope of this process (inherited by
-  // children it forks), so that they never meet a running player.
-  detail::SetInstanceScope("test" + std::to_string(getpid()));
+  CurrentDesktop().ResetForTests();
   currentCursor = nullptr;
 }
 
@@ -116,7 +112,15 @@ BOOL GetVersionExA(OSVERSIONINFOA* info) {
   return versionSource(info);
 }
 
-DWORD GetCurrentThreadId() { return static_cast<DWORD>(syscall(SYS_gettid)); }
+DWORD GetCurrentThreadId() {
+#ifdef SYS_gettid
+  return static_cast<DWORD>(syscall(SYS_gettid));
+#else
+  // A system without thread ids of its own (the browser) runs the program
+  // on one thread: the process id names it.
+  return static_cast<DWORD>(getpid());
+#endif
+}
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   // Nobody may have to answer a box: it is a line on standard error.

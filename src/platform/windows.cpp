@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/desktop.h"
 #include "platform/internal.h"
 #include "platform/platform.h"
 
@@ -138,7 +139,7 @@ bool OwnWindowText(HWND window, std::string* className, std::string* title) {
 
 void ResetWindows() {
   for (const auto& [serial, window] : windows) {
-    if (window->published) UnpublishWindow(MakeHandle(HandleKind::kOwn, serial));
+    if (window->published) CurrentDesktop().UnpublishWindow(MakeHandle(HandleKind::kOwn, serial));
   }
   windows.clear();
   classes.clear();
@@ -202,7 +203,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
   created->visible = (style & WS_VISIBLE) != 0;
   // Top-level windows can be found by other processes (single instance).
   if (parent == nullptr) {
-    created->published = platform::detail::PublishWindow(handle, created->className, created->title);
+    created->published = platform::CurrentDesktop().PublishWindow(handle, created->className, created->title);
   }
   return handle;
 }
@@ -217,7 +218,7 @@ BOOL DestroyWindow(HWND window) {
     if (child->parent == window) children.push_back(platform::detail::MakeHandle(HandleKind::kOwn, serial));
   }
   for (HWND child : children) DestroyWindow(child);
-  if (record->published) platform::detail::UnpublishWindow(window);
+  if (record->published) platform::CurrentDesktop().UnpublishWindow(window);
   record->published = false;
   SendMessageA(window, WM_DESTROY, 0, 0);
   windows.erase(platform::detail::PayloadOf(window));
@@ -246,7 +247,7 @@ BOOL ShowWindow(HWND window, int showCommand) {
     case HandleKind::kOwn:
       return platform::detail::OwnShowWindow(window, showCommand);
     case HandleKind::kRemote:
-      return platform::detail::RemoteRequest(
+      return platform::CurrentDesktop().RemoteRequest(
           window, showCommand == SW_RESTORE ? platform::detail::kRequestRestore : platform::detail::kRequestShow,
           showCommand);
     default:
@@ -266,9 +267,9 @@ BOOL IsIconic(HWND window) {
     case HandleKind::kOwn:
       return platform::detail::OwnIsIconic(window);
     case HandleKind::kRemote:
-      return platform::detail::RemoteRequest(window, platform::detail::kRequestIconic, 0);
+      return platform::CurrentDesktop().RemoteRequest(window, platform::detail::kRequestIconic, 0);
     case HandleKind::kX11:
-      return platform::detail::X11WindowIconic(static_cast<unsigned long>(platform::detail::PayloadOf(window)))
+      return platform::CurrentDesktop().DisplayWindowIconic(static_cast<unsigned long>(platform::detail::PayloadOf(window)))
                  ? TRUE
                  : FALSE;
     default:
@@ -281,7 +282,7 @@ BOOL SetForegroundWindow(HWND window) {
     case HandleKind::kOwn:
       return platform::detail::OwnSetForegroundWindow(window);
     case HandleKind::kRemote:
-      return platform::detail::RemoteRequest(window, platform::detail::kRequestForeground, 0);
+      return platform::CurrentDesktop().RemoteRequest(window, platform::detail::kRequestForeground, 0);
     default:
       return FALSE;
   }
@@ -300,15 +301,15 @@ HWND FindWindowA(LPCSTR className, LPCSTR windowName) {
   }
   // Another process's window can be found only by its full name.
   if (className == nullptr || IsAtomName(className) || windowName == nullptr) return nullptr;
-  return platform::detail::FindRemoteWindow(className, windowName);
+  return platform::CurrentDesktop().FindRemoteWindow(className, windowName);
 }
 
 BOOL EnumWindows(WNDENUMPROC callback, LPARAM lParam) {
   if (callback == nullptr) return FALSE;
   // Handles are gathered first: the callback may create or destroy windows.
   std::vector<HWND> handles = platform::detail::OwnTopLevelWindows();
-  platform::detail::X11BeginBatch();
-  for (unsigned long xid : platform::detail::X11ClientWindows()) {
+  platform::CurrentDesktop().BeginBatch();
+  for (unsigned long xid : platform::CurrentDesktop().DisplayWindows()) {
     handles.push_back(platform::detail::MakeHandle(HandleKind::kX11, xid));
   }
   BOOL result = TRUE;
@@ -319,7 +320,7 @@ BOOL EnumWindows(WNDENUMPROC callback, LPARAM lParam) {
       break;
     }
   }
-  platform::detail::X11EndBatch();
+  platform::CurrentDesktop().EndBatch();
   return result;
 }
 
@@ -332,10 +333,10 @@ int GetWindowTextA(HWND window, LPSTR text, int maxCount) {
       known = platform::detail::OwnWindowText(window, nullptr, &title);
       break;
     case HandleKind::kX11:
-      known = platform::detail::X11WindowTitle(static_cast<unsigned long>(platform::detail::PayloadOf(window)), &title);
+      known = platform::CurrentDesktop().DisplayWindowTitle(static_cast<unsigned long>(platform::detail::PayloadOf(window)), &title);
       break;
     case HandleKind::kRemote:
-      known = platform::detail::RemoteText(window, &title);
+      known = platform::CurrentDesktop().RemoteText(window, &title);
       break;
     default:
       break;
@@ -353,3 +354,11 @@ int GetWindowTextA(HWND window, LPSTR text, int maxCount) {
   text[length] = '\0';
   return static_cast<int>(length);
 }
+
+namespace platform {
+
+bool WindowOwnerNotAnswering(HWND window, long* pid, bool* hasDisplayWindow) {
+  return CurrentDesktop().RemoteUnanswered(window, pid, hasDisplayWindow);
+}
+
+}  // namespace platform

@@ -6,17 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "convert/screen_palette.h"
+
 namespace kiv {
 
-// Frame pixels of this value let the background show through.
-constexpr std::uint8_t TransparentIndex = 127;
 // Top-left corner of the frame area on the screen.
 constexpr std::int32_t kFrameAreaX = 40;
 constexpr std::int32_t kFrameAreaY = 12;
-
-// Sets entry 0 to black and entries 64 to 255 to the grey, blue and red
-// ramps; entries 1 to 63 (the font sheet's colours) keep their values.
-void BuildScreenPalette(std::uint8_t* palette /* 768 bytes */);
 
 // Fills the whole screen with pixel value 0.
 void ClearScreen();

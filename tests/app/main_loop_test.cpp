@@ -102,6 +102,31 @@ TEST_F(MainLoopTest, InactiveApplicationIsNotTicked) {
   EXPECT_EQ(player.updates, 1);
 }
 
+// A host that cannot block (the browser) runs passes until one reports a
+// wait: a pass that waited must say so, or the host spins; one that ticked
+// without waiting must not, or a fast file is held to the host's rate.
+TEST_F(MainLoopTest, StepsReportWaitsAndTheEnd) {
+  RecordingServices services;
+  player.onUpdate = [](int update) {
+    if (update == 2) TickIdle = 1;
+    return update < 3 ? 1 : 0;
+  };
+  int result = -7;
+  EXPECT_EQ(StepMainLoop(services, &result), LoopPass::kBusy);
+  EXPECT_EQ(StepMainLoop(services, &result), LoopPass::kIdle);
+  EXPECT_EQ(StepMainLoop(services, &result), LoopPass::kBusy);  // the tick that ends playback
+  EXPECT_EQ(result, -7);
+  EXPECT_EQ(StepMainLoop(services, &result), LoopPass::kEnded);
+  EXPECT_EQ(result, 0);
+  AppActive = 0;
+  PlaybackDone = 0;
+  EXPECT_EQ(StepMainLoop(services, &result), LoopPass::kIdle);  // inactive: waits, no tick
+  EXPECT_EQ(player.updates, 3);
+  PostQuitMessage(3);
+  EXPECT_EQ(StepMainLoop(services, &result), LoopPass::kEnded);
+  EXPECT_EQ(result, 3);
+}
+
 CallLog* windowLog = nullptr;
 constexpr UINT kTestMessage = 0x0401;
 

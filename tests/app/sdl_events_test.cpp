@@ -1,8 +1,8 @@
-#include "app/sdl_events.h"
+#include "app/linux/sdl_events.h"
 
 #include <gtest/gtest.h>
 
-#include "display/cursors.h"
+#include "display/sdl/cursors.h"
 #include "playback/frame_clock.h"
 #include "shell/shell_flags.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "display/sdl_calls.h"
+#include "display/sdl/sdl_calls.h"
 
 namespace kiv::test {
 

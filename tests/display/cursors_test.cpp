@@ -1,4 +1,4 @@
-#include "display/cursors.h"
+#include "display/sdl/cursors.h"
 
 #include <gtest/gtest.h>
 

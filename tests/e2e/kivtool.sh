@@ -130,7 +130,7 @@ elif command == 'corrupt':
 PY
 
 python3 pngtool.py make
-"$KIVTOOL" create -o anim.kiv --fps 12.5 --first 3 --background bg.png f0.png f1.png f1b.png f2.png || fail "create"
+"$KIVTOOL" create -o anim.kiv --fps 12.5 --first 3 --keep-indices --background bg.png f0.png f1.png f1b.png f2.png || fail "create"
 "$KIVTOOL" info --json anim.kiv > info.json || fail "info --json"
 python3 pngtool.py info info.json || fail "info values"
 "$KIVTOOL" info anim.kiv | grep -q '^frames: *4 (3 with their own chunk, 1 repeated)$' || fail "info text"
@@ -147,8 +147,8 @@ python3 pngtool.py short anim.kiv short.kiv
 "$KIVTOOL" export short.kiv -o 'short_%d.png' || fail "export of a short chunk"
 python3 pngtool.py short-exported short_2.png short_3.png || fail "short chunk"
 
-# Version 909 stores frames 768 wide; they come back as they went in.
-"$KIVTOOL" create -o wide.kiv --fps 25 --version 909 wide.png || fail "create 909"
+# Version 909 stores frames 768 wide; indices kept as they are come back as they went in.
+"$KIVTOOL" create -o wide.kiv --fps 25 --version 909 --keep-indices wide.png || fail "create 909"
 "$KIVTOOL" export wide.kiv -o 'wide_%d.png' || fail "export 909"
 python3 pngtool.py wide wide_0.png || fail "909 round trip"
 

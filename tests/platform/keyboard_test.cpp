@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "platform/internal.h"
+#include "platform/linux/linux_internal.h"
 #include "platform_fixture.h"
 
 namespace platform_test {

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/win32.h"
 
 namespace platform_test {
@@ -36,6 +36,8 @@ inline LRESULT RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 class PlatformTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The window calls under test reach other processes and the X display.
+    platform::SetDesktop(&platform::LinuxDesktop());
     platform::ResetForTests();
     received.clear();
     createResult = 0;

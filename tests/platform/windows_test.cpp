@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/internal.h"
+#include "platform/linux/linux_internal.h"
 #include "platform_fixture.h"
 
 namespace platform_test {

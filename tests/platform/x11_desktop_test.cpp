@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/internal.h"
+#include "platform/linux/linux_internal.h"
 
 namespace platform_test {
 namespace {

@@ -151,33 +151,5 @@ TEST_F(CompositionTest, FrameLargerThanTheScreenIsClipped) {
   }
 }
 
-TEST(ScreenPaletteTest, RampsAndUntouchedFontColours) {
-  std::uint8_t palette[768];
-  for (int i = 0; i < 768; ++i) {
-    palette[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  }
-  std::uint8_t before[768];
-  std::memcpy(before, palette, sizeof(palette));
-  BuildScreenPalette(palette);
-
-  struct Row {
-    int entry;
-    int r, g, b;
-  };
-  for (const Row& row : {Row{0, 0, 0, 0}, Row{64, 0, 0, 0}, Row{126, 248, 248, 248},
-                         Row{127, 255, 255, 255}, Row{128, 96, 126, 255}, Row{160, 175, 190, 255},
-                         Row{191, 252, 252, 255}, Row{192, 205, 39, 0}, Row{224, 230, 147, 127},
-                         Row{255, 254, 251, 251}}) {
-    EXPECT_EQ(palette[row.entry * 3], row.r) << row.entry;
-    EXPECT_EQ(palette[row.entry * 3 + 1], row.g) << row.entry;
-    EXPECT_EQ(palette[row.entry * 3 + 2], row.b) << row.entry;
-  }
-  EXPECT_EQ(std::memcmp(palette + 3, before + 3, 63 * 3), 0);
-  // The grey ramp climbs by 4.
-  for (int k = 0; k < 63; ++k) {
-    EXPECT_EQ(palette[(64 + k) * 3], 4 * k);
-  }
-}
-
 }  // namespace
 }  // namespace kiv

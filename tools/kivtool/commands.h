@@ -52,12 +52,24 @@ struct RenderOptions {
 struct CreateOptions {
   std::string output;
   float fps = 0;
+  bool haveFps = false;
   std::int32_t version = 949;
   std::uint32_t first = 0;
+  std::uint32_t loopStart = 0;
+  bool haveLoopStart = false;
+  std::uint32_t loopEnd = 0;
+  bool haveLoopEnd = false;
+  std::string dither = "none";
+  bool keepIndices = false;
   std::string background;
-  std::vector<std::string> frames;
+  std::vector<std::string> frames;  // pictures, GIFs, "-" for a PNG stream on standard input
   bool noClobber = false;
   bool quiet = false;
+};
+
+struct PaletteOptions {
+  std::string output;  // .png swatch or .gpl
+  bool noClobber = false;
 };
 
 struct ThumbnailOptions {
@@ -72,6 +84,7 @@ int RunExport(const ExportOptions& options);
 int RunRender(const RenderOptions& options);
 int RunCreate(const CreateOptions& options);
 int RunThumbnail(const ThumbnailOptions& options);
+int RunPalette(const PaletteOptions& options);
 
 // Prints "kivtool: <message>" and the help hint to stderr; returns kExitUsage.
 int UsageError(const std::string& message);

@@ -1,91 +1,262 @@
-// kivtool create -o OUT --fps F [--version V] [--first N] [--background PNG]
-// FRAME.png...: builds an animation file from PNG pictures.
+// kivtool create -o OUT --fps F [options] INPUT...: builds an animation file
+// from PNG pictures, animated GIFs and PNG streams on standard input, read
+// as colours and mapped to the screen palette.
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "anim/animation_file.h"
 #include "anim/animation_writer.h"
 #include "commands.h"
+#include "convert/colour_map.h"
+#include "convert/gif_reader.h"
+#include "convert/png_io.h"
+#include "convert/screen_palette.h"
 #include "loaded_animation.h"
 #include "output_file.h"
-#include "png_files.h"
 #include "progress.h"
 
 namespace kivtool {
 namespace {
 
-// A palette PNG keeps its indices; any other takes the nearest colours.
-bool LoadPicture(const char* path, const std::vector<std::uint8_t>& palette, PngPicture* picture,
-                 std::vector<std::uint8_t>* indices) {
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Turns every picture read into screen indices, keeping the size of the
+// first and the GIF delays seen.
+class FrameCollector {
+ public:
+  FrameCollector(const CreateOptions& options, kiv::Dither dither)
+      : options_(options), dither_(dither), mapper_(kiv::ScreenPalette()) {}
+
+  // Reads every picture of one input; false after reporting why not.
+  bool ReadInput(const std::string& path);
+  // Maps the background picture; false after reporting why not.
+  bool ReadBackground(const std::string& path, std::vector<std::uint8_t>* background);
+
+  std::vector<std::vector<std::uint8_t>>& frames() { return frames_; }
+  const std::map<std::uint32_t, std::uint32_t>& delays() const { return delays_; }
+  std::int32_t width() const { return limits_.width; }
+  std::int32_t height() const { return limits_.height; }
+  std::uint64_t inexact() const { return inexact_; }
+  std::uint64_t opaquePixels() const { return pixels_; }
+
+ private:
+  bool ReadPngs(const std::string& path, std::FILE* stream, bool several);
+  bool ReadGif(const std::string& path, std::FILE* stream);
+  void Take(std::vector<std::uint8_t>* indices);
+  bool Room(const std::string& path);
+
+  const CreateOptions& options_;
+  kiv::Dither dither_;
+  kiv::ColourMapper mapper_;
+  kiv::PictureLimits limits_;
+  kiv::Picture picture_;  // reused for every input
+  std::vector<std::vector<std::uint8_t>> frames_;
+  std::map<std::uint32_t, std::uint32_t> delays_;  // GIF delay in cs -> how many frames
+  std::uint64_t inexact_ = 0;
+  std::uint64_t pixels_ = 0;
+};
+
+// A frame more must still get a number of 9998 or less.
+bool FrameCollector::Room(const std::string& path) {
+  if (frames_.size() < kiv::kMaxFrames - options_.first) return true;
+  ReportIoError(path, "one frame too many: the last frame number would pass 9998");
+  return false;
+}
+
+void FrameCollector::Take(std::vector<std::uint8_t>* indices) {
+  if (limits_.width == 0) {
+    limits_.width = picture_.width;
+    limits_.height = picture_.height;
+  }
+  if (options_.keepIndices && picture_.indexed) {
+    *indices = picture_.indices;
+    return;
+  }
+  inexact_ += mapper_.Map(picture_, dither_, indices);
+  pixels_ += indices->size();
+}
+
+bool FrameCollector::ReadPngs(const std::string& path, std::FILE* stream, bool several) {
   std::string error;
-  if (!ReadPng(path, picture, &error)) {
+  for (std::size_t count = 0;; ++count) {
+    const kiv::ReadStatus status = kiv::ReadPng(stream, limits_, &picture_, &error);
+    if (status == kiv::ReadStatus::kEnd) {
+      if (count > 0) return true;
+      ReportIoError(path, several ? "holds no PNG picture" : "is empty");
+      return false;
+    }
+    if (status == kiv::ReadStatus::kError) {
+      ReportIoError(path, several ? "picture " + std::to_string(count + 1) + ": " + error : error);
+      return false;
+    }
+    if (!Room(path)) return false;
+    frames_.emplace_back();
+    Take(&frames_.back());
+    if (!several) return true;
+  }
+}
+
+bool FrameCollector::ReadGif(const std::string& path, std::FILE* stream) {
+  std::string error;
+  kiv::GifReader gif;
+  if (!gif.Open(stream, limits_, &error)) {
     ReportIoError(path, error);
     return false;
   }
-  *indices = picture->indexed ? std::move(picture->pixels) : NearestIndices(picture->pixels, palette);
+  for (std::size_t count = 0;; ++count) {
+    std::uint32_t delay = 0;
+    const kiv::ReadStatus status = gif.Next(&picture_, &delay, &error);
+    if (status == kiv::ReadStatus::kEnd) {
+      if (count > 0) return true;
+      ReportIoError(path, "holds no frame");
+      return false;
+    }
+    if (status == kiv::ReadStatus::kError) {
+      ReportIoError(path, "frame " + std::to_string(count + 1) + ": " + error);
+      return false;
+    }
+    ++delays_[delay];
+    if (!Room(path)) return false;
+    frames_.emplace_back();
+    Take(&frames_.back());
+  }
+}
+
+bool FrameCollector::ReadInput(const std::string& path) {
+  if (path == "-") return ReadPngs("standard input", stdin, true);
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    ReportIoError(path, std::string("cannot open: ") + std::strerror(errno));
+    return false;
+  }
+  // The signature decides the reader, whatever the name says.
+  char signature[6] = {};
+  const std::size_t got = std::fread(signature, 1, sizeof signature, file.get());
+  std::rewind(file.get());
+  if (got == sizeof signature &&
+      (std::memcmp(signature, "GIF87a", 6) == 0 || std::memcmp(signature, "GIF89a", 6) == 0)) {
+    return ReadGif(path, file.get());
+  }
+  return ReadPngs(path, file.get(), false);
+}
+
+bool FrameCollector::ReadBackground(const std::string& path, std::vector<std::uint8_t>* background) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    ReportIoError(path, std::string("cannot open: ") + std::strerror(errno));
+    return false;
+  }
+  std::string error;
+  if (kiv::ReadPng(file.get(), limits_, &picture_, &error) != kiv::ReadStatus::kPicture) {
+    ReportIoError(path, error.empty() ? "is empty" : error);
+    return false;
+  }
+  Take(background);
   return true;
+}
+
+bool ParseDither(const std::string& text, kiv::Dither* dither) {
+  if (text == "none") *dither = kiv::Dither::kNone;
+  else if (text == "ordered") *dither = kiv::Dither::kOrdered;
+  else if (text == "diffusion") *dither = kiv::Dither::kDiffusion;
+  else return false;
+  return true;
+}
+
+// The frame rate GIF delays ask for: the most common delay wins (0 shows as
+// 10 cs in browsers); one line says so when the delays vary.
+float RateFromDelays(const std::map<std::uint32_t, std::uint32_t>& delays) {
+  std::map<std::uint32_t, std::uint32_t> shown;
+  for (const auto& [delay, count] : delays) shown[delay == 0 ? 10 : delay] += count;
+  std::uint32_t common = 10, most = 0;
+  for (const auto& [delay, count] : shown) {
+    if (count > most) {
+      most = count;
+      common = delay;
+    }
+  }
+  const float rate = 100.0f / static_cast<float>(common);
+  if (shown.size() > 1) {
+    std::fprintf(stderr,
+                 "kivtool: create: the GIF frame delays vary from %u to %u cs; using %g fps from the most "
+                 "common delay (%u cs)\n",
+                 shown.begin()->first, shown.rbegin()->first, static_cast<double>(rate), common);
+  }
+  return rate;
 }
 
 }  // namespace
 
 int RunCreate(const CreateOptions& options) {
-  kiv::AnimationWriteOptions write;
-  write.markRepeats = true;
-  write.frameRate = options.fps;
-  write.version = options.version;
-  write.firstFrame = options.first;
-  if (!std::isfinite(options.fps) || options.fps < 0.0f) {
+  if (options.haveFps && (!std::isfinite(options.fps) || options.fps < 0.0f)) {
     return UsageError("create: --fps needs a finite number, 0 or more");
   }
-  if (options.frames.size() > kiv::kMaxFrames - options.first) {
-    return UsageError("create: too many frames for the first frame number (the last must be 9998 or less)");
+  kiv::Dither dither = kiv::Dither::kNone;
+  if (!ParseDither(options.dither, &dither)) {
+    return UsageError("create: --dither must be none, ordered or diffusion");
   }
+  std::size_t fromStdin = 0;
+  for (const std::string& path : options.frames) fromStdin += path == "-" ? 1 : 0;
+  if (fromStdin > 1) return UsageError("create: standard input (-) can be read only once");
 
-  const std::vector<std::uint8_t> palette = ScreenPalette();
-  std::vector<std::vector<std::uint8_t>> frames;
-  PngPicture picture;
-  Progress progress("create", options.frames.size(), options.quiet);
-  for (const std::string& path : options.frames) {
-    std::vector<std::uint8_t> indices;
-    if (!LoadPicture(path.c_str(), palette, &picture, &indices)) return kExitUsage;
-    if (frames.empty()) {
-      write.width = picture.width;
-      write.height = picture.height;
-    } else if (picture.width != write.width || picture.height != write.height) {
-      progress.Finish();
-      ReportIoError(path, "is " + std::to_string(picture.width) + "x" + std::to_string(picture.height) +
-                              ", the first frame " + std::to_string(write.width) + "x" +
-                              std::to_string(write.height));
-      return kExitUsage;
-    }
-    frames.push_back(std::move(indices));
-    progress.Update(frames.size());
-  }
-  progress.Finish();
-  std::vector<std::uint8_t> background;
-  if (!options.background.empty()) {
-    if (!LoadPicture(options.background.c_str(), palette, &picture, &background)) return kExitUsage;
-    if (picture.width != write.width || picture.height != write.height) {
-      ReportIoError(options.background, "is not the size of the frames");
-      return kExitUsage;
-    }
-  }
+  // The output is opened first, so that -n refuses before any work.
   std::string error;
-  std::vector<std::uint8_t> bytes;
-  if (!kiv::WriteAnimationToMemory(write, frames, background, &bytes, &error)) {
-    ReportIoError(options.output, error);
-    return kExitUsage;
-  }
   OutputFile out;
   if (!out.Open(options.output, options.noClobber, &error)) {
     ReportIoError(options.output, error);
     return kExitUsage;
   }
+
+  FrameCollector collector(options, dither);
+  {
+    Progress progress("create", options.frames.size(), options.quiet);
+    std::size_t done = 0;
+    for (const std::string& path : options.frames) {
+      if (!collector.ReadInput(path)) return kExitUsage;
+      progress.Update(++done);
+    }
+  }
+  std::vector<std::vector<std::uint8_t>>& frames = collector.frames();
+  std::vector<std::uint8_t> background;
+  if (!options.background.empty() && !collector.ReadBackground(options.background, &background)) {
+    return kExitUsage;
+  }
+  if (collector.inexact() > 0) {
+    std::fprintf(stderr, "kivtool: create: %llu of %llu pixels had no exact screen-palette colour and took the nearest\n",
+                 static_cast<unsigned long long>(collector.inexact()),
+                 static_cast<unsigned long long>(collector.opaquePixels()));
+  }
+
+  kiv::AnimationWriteOptions write;
+  write.markRepeats = true;
+  write.version = options.version;
+  write.firstFrame = options.first;
+  write.width = collector.width();
+  write.height = collector.height();
+  const std::uint32_t last = options.first + static_cast<std::uint32_t>(frames.size()) - 1;
+  write.loopStart = options.haveLoopStart ? options.loopStart : options.first;
+  write.loopEnd = options.haveLoopEnd ? options.loopEnd : last;
+  if (options.haveFps) {
+    write.frameRate = options.fps;
+  } else if (!collector.delays().empty()) {
+    write.frameRate = RateFromDelays(collector.delays());
+  } else {
+    return UsageError("create: --fps is needed unless an animated GIF gives the frame rate");
+  }
+  std::vector<std::uint8_t> bytes;
+  if (!kiv::WriteAnimationToMemory(write, frames, background, &bytes, &error)) {
+    ReportIoError(options.output, error);
+    return kExitUsage;
+  }
+  frames.clear();
   errno = 0;
   if (std::fwrite(bytes.data(), 1, bytes.size(), out.stream()) != bytes.size()) out.NoteWriteError(errno);
   if (!out.Commit(&error)) {

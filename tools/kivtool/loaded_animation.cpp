@@ -4,27 +4,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
+#include "anim/salvage.h"
 #include "commands.h"
-#include "image/text.h"
 #include "playback/composition.h"
 
 namespace kivtool {
 namespace {
 
-constexpr std::size_t kColourMapOffset = 18;
-constexpr std::size_t kPaletteBytes = 768;
-constexpr std::size_t kChunkHeaderSize = 8;  // "FRME" and the length
-const char kFramePrefix[] = "frame ";
-
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
-
-std::uint32_t Le32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
 
 const std::string kNoDamage;
 
@@ -89,65 +80,9 @@ bool LoadedAnimation::Load(const char* path) {
 
 bool LoadedAnimation::Salvage(const char* path) {
   if (Load(path)) return true;
-  // Damage in the header, the background or the repeat flags leaves no frame
-  // whose place in the file is known.
-  if (!headerRead_ || error_.where.rfind(kFramePrefix, 0) != 0) return false;
-  ContinueAfterDamage(path);
-  return true;
-}
-
-// The strict load stopped at the first damaged frame. Walk the frames again,
-// keeping every chunk that reads and checks: after a chunk whose tokens are
-// bad the next chunk still lies where its length says, but after a chunk
-// that cannot be read (cut file, bad tag) nothing further can be found.
-void LoadedAnimation::ContinueAfterDamage(const char* path) {
-  kiv::ReleaseFrames(Tables());
-  damage_.assign(kiv::kMaxFrames, std::string());
+  if (!headerRead_) return false;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
-  const std::uint32_t firstDamaged =
-      static_cast<std::uint32_t>(std::strtoul(error_.where.c_str() + std::strlen(kFramePrefix), nullptr, 10));
-  const bool legacy = kiv::IsLegacyVersion(header_.version);
-  const std::size_t framePicture = legacy ? kiv::kLegacyPictureSize : pictureSize();
-
-  // Skip the background chunk and the repeat flags, which the load checked.
-  std::int64_t position = header_.backgroundOffset;
-  std::uint8_t head[kChunkHeaderSize] = {};
-  bool lost = !file || std::fseek(file.get(), static_cast<long>(position), SEEK_SET) != 0 ||
-              std::fread(head, 1, sizeof head, file.get()) != sizeof head;
-  position += static_cast<std::int64_t>(kChunkHeaderSize + Le32(head + 4));
-  if (kiv::HasRepeatFlags(header_.version)) position += 4 * static_cast<std::int64_t>(count());
-
-  std::string lostAt;
-  for (std::uint32_t f = first(); f <= last(); ++f) {
-    if (repeatFlags_[f] != 0) {
-      frames_[f] = frames_[f - 1];
-      if (frames_[f] == nullptr) damage_[f] = "repeats damaged frame " + std::to_string(f - 1);
-      continue;
-    }
-    const std::string strictReason = f == firstDamaged ? error_.what : std::string();
-    if (lost) {
-      damage_[f] = lostAt;
-      continue;
-    }
-    auto chunk = std::make_unique<kiv::FrameChunk>();
-    const std::int64_t left = static_cast<std::int64_t>(fileSize_) - position;
-    const bool read = std::fseek(file.get(), static_cast<long>(position), SEEK_SET) == 0 &&
-                      chunk->ReadChunkChecked(file.get(), left > 0 ? static_cast<std::uint64_t>(left) : 0) ==
-                          kiv::ChunkReadStatus::kOk;
-    if (!read) {
-      damage_[f] = strictReason.empty() ? "chunk cannot be read" : strictReason;
-      lost = true;
-      lostAt = "lies after the damage in frame " + std::to_string(f);
-      continue;
-    }
-    position += static_cast<std::int64_t>(kChunkHeaderSize) + chunk->compressedSize;
-    if (chunk->CheckTokens(framePicture).status != kiv::DecodeStatus::kOk ||
-        (legacy && !chunk->ConvertLegacyFrame(legacyScratch_.get(), kiv::kLegacyScratchSize))) {
-      damage_[f] = strictReason.empty() ? "tokens do not fit the picture" : strictReason;
-      continue;
-    }
-    frames_[f] = chunk.release();
-  }
+  return kiv::SalvageFrames(file.get(), fileSize_, header_, error_, Tables(), &damage_);
 }
 
 bool LoadedAnimation::Picture(std::uint32_t number, bool composite, std::uint8_t* picture) const {
@@ -176,21 +111,6 @@ void ReportRefusal(const char* path, const kiv::AnimationError& error) {
 
 void ReportIoError(const std::string& path, const std::string& message) {
   std::fprintf(stderr, "kivtool: %s: %s\n", path.c_str(), message.c_str());
-}
-
-std::vector<std::uint8_t> ScreenPalette() {
-  std::vector<std::uint8_t> palette(kPaletteBytes, 0);
-  const std::uint8_t* sheet = kiv::FontSheetData();
-  if (sheet != nullptr && kiv::FontSheetSize() >= kColourMapOffset + kPaletteBytes) {
-    const std::uint8_t* map = sheet + kColourMapOffset;
-    for (std::size_t i = 0; i < 256; ++i) {
-      palette[3 * i + 0] = map[3 * i + 2];
-      palette[3 * i + 1] = map[3 * i + 1];
-      palette[3 * i + 2] = map[3 * i + 0];
-    }
-  }
-  kiv::BuildScreenPalette(palette.data());
-  return palette;
 }
 
 namespace {

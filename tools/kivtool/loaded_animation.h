@@ -1,5 +1,5 @@
 // An animation file loaded into tables of kivtool's own, the way the player
-// holds them, plus the screen palette that frames are shown with.
+// holds them.
 #pragma once
 
 #include <cstdint>
@@ -55,7 +55,6 @@ class LoadedAnimation {
  private:
   kiv::AnimationTables Tables();
   bool Open(const char* path);
-  void ContinueAfterDamage(const char* path);
 
   bool opened_ = false;
   bool headerRead_ = false;
@@ -84,9 +83,5 @@ int SalvageOrReport(LoadedAnimation& animation, const char* path);
 void ReportRefusal(const char* path, const kiv::AnimationError& error);
 // "kivtool: FILE: message" on stderr.
 void ReportIoError(const std::string& path, const std::string& message);
-
-// The player's screen palette: the font sheet's colour map (stored blue,
-// green, red at byte 18) with the ramps on top. 768 bytes, red green blue.
-std::vector<std::uint8_t> ScreenPalette();
 
 }  // namespace kivtool

@@ -28,7 +28,10 @@ const char kSynopsis[] =
     "  kivtool export FILE -o OUTPUT [--format png|gif|rgb24] [--composite] [--background]\n"
     "                 [--frames A-B] [--start-number N] [--salvage] [-n] [-q]\n"
     "  kivtool render FILE -o PATTERN [--frames A-B] [--paused] [--start-number N] [--salvage] [-n] [-q]\n"
-    "  kivtool create -o OUT.kiv --fps F [--version V] [--first N] [--background BG.png] [-n] [-q] FRAME.png...\n"
+    "  kivtool create -o OUT.kiv [--fps F] [--version V] [--first N] [--loop-start N] [--loop-end N]\n"
+    "                 [--dither none|ordered|diffusion] [--keep-indices] [--background BG.png] [-n] [-q]\n"
+    "                 INPUT... (PNG, animated GIF, or - for a PNG stream)\n"
+    "  kivtool palette -o FILE.png|FILE.gpl [-n]\n"
     "  kivtool thumbnail [-s SIZE] INPUT OUTPUT.png\n"
     "OUTPUT of export: a PNG name pattern with %d or %0Nd, a .gif name, or - for standard output\n"
     "(a PNG stream, or raw RGB with --format rgb24; `kivtool info --ffmpeg-input` gives ffmpeg's\n"
@@ -102,21 +105,42 @@ int main(int argc, char** argv) {
   AddQuietAndNoClobber(renderCommand, &render.noClobber, &render.quiet);
 
   CreateOptions create;
-  CLI::App* createCommand = app.add_subcommand("create", "build an animation file from PNG pictures");
+  CLI::App* createCommand = app.add_subcommand(
+      "create", "build an animation file from PNG pictures, animated GIFs or a PNG stream");
   createCommand->add_option("-o,--output", create.output, "the animation to write")->required();
-  createCommand->add_option("--fps", create.fps, "frame rate, a finite number 0 or more")
-      ->required()
-      ->check(CLI::NonNegativeNumber);
+  CLI::Option* fps = createCommand->add_option("--fps", create.fps,
+                                               "frame rate, a finite number 0 or more (default: from GIF delays)")
+                         ->check(CLI::NonNegativeNumber);
   createCommand->add_option("--version", create.version, "file version (default 949; 909 to 939 need 720x576)")
       ->check(CLI::IsMember({909, 919, 929, 939, 949}));
   createCommand->add_option("--first", create.first, "number of the first frame")
       ->check(CLI::Range(0u, kiv::kLastFrameLimit));
+  CLI::Option* loopStart = createCommand->add_option("--loop-start", create.loopStart,
+                                                     "loop start frame number in the header (default: the first frame)")
+                               ->check(CLI::Range(0u, kiv::kLastFrameLimit));
+  CLI::Option* loopEnd = createCommand->add_option("--loop-end", create.loopEnd,
+                                                   "loop end frame number in the header (default: the last frame)")
+                             ->check(CLI::Range(0u, kiv::kLastFrameLimit));
+  createCommand->add_option("--dither", create.dither,
+                            "none, ordered or diffusion (Floyd-Steinberg) for colours not in the palette "
+                            "(default none)")
+      ->check(CLI::IsMember({"none", "ordered", "diffusion"}));
+  createCommand->add_flag("--keep-indices", create.keepIndices,
+                          "palette PNGs give their index numbers as they are, not their colours");
   createCommand->add_option("--background", create.background, "the background picture (PNG)");
-  createCommand->add_option("FRAME", create.frames,
-                            "the frames (PNG; palette PNGs keep their indices, others take the "
-                            "nearest screen-palette colour)")
+  createCommand->add_option("INPUT", create.frames,
+                            "the frames: PNG pictures, animated GIFs, or - for a PNG stream on standard input; "
+                            "read as colours and shown through the nearest screen-palette entries, alpha below "
+                            "half as index 127")
       ->required();
   AddQuietAndNoClobber(createCommand, &create.noClobber, &create.quiet);
+
+  PaletteOptions palette;
+  CLI::App* paletteCommand = app.add_subcommand(
+      "palette", "write the screen palette: a 16x16 PNG swatch (index 127 transparent) or a GIMP .gpl");
+  paletteCommand->add_option("-o,--output", palette.output, "a .png or .gpl file, or - for a PNG on standard output")
+      ->required();
+  paletteCommand->add_flag("-n,--no-clobber", palette.noClobber, "refuse to replace an existing file");
 
   ThumbnailOptions thumbnail;
   CLI::App* thumbnailCommand = app.add_subcommand(
@@ -149,7 +173,13 @@ int main(int argc, char** argv) {
       render.haveStartNumber = renderStart->count() > 0;
       return RunRender(render);
     }
-    if (createCommand->parsed()) return RunCreate(create);
+    if (createCommand->parsed()) {
+      create.haveFps = fps->count() > 0;
+      create.haveLoopStart = loopStart->count() > 0;
+      create.haveLoopEnd = loopEnd->count() > 0;
+      return RunCreate(create);
+    }
+    if (paletteCommand->parsed()) return RunPalette(palette);
     if (thumbnailCommand->parsed()) return RunThumbnail(thumbnail);
   } catch (const std::bad_alloc&) {
     // Temporary files are removed as the stack unwinds.

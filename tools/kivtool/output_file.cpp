@@ -1,5 +1,7 @@
 #include "output_file.h"
 
+#include "convert/png_io.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,6 +131,18 @@ void OutputFile::Abandon() {
     unlink(temporary_.c_str());
     temporary_.clear();
   }
+}
+
+bool SavePalettePng(const std::string& path, bool noClobber, const std::uint8_t* indices,
+                    std::int32_t width, std::int32_t height,
+                    const std::vector<std::uint8_t>& palette, int transparentIndex,
+                    std::string* error) {
+  OutputFile file;
+  if (!file.Open(path, noClobber, error)) return false;
+  if (!kiv::WritePalettePng(file.stream(), indices, width, height, palette, transparentIndex, error)) {
+    return false;  // the OutputFile removes the partial file
+  }
+  return file.Commit(error);
 }
 
 }  // namespace kivtool

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kivtool {
 
@@ -43,6 +45,13 @@ class OutputFile {
   bool noClobber_ = false;
   int writeError_ = 0;
 };
+
+// Writes a whole palette PNG file through an OutputFile (temporary file,
+// then rename); "-" appends it to standard output.
+bool SavePalettePng(const std::string& path, bool noClobber, const std::uint8_t* indices,
+                    std::int32_t width, std::int32_t height,
+                    const std::vector<std::uint8_t>& palette, int transparentIndex,
+                    std::string* error);
 
 // The system's reason for errnum ("No space left on device").
 std::string SystemReason(int errnum);

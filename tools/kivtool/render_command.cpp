@@ -18,12 +18,14 @@
 #include "anim/animation_file.h"
 #include "anim/animation_writer.h"
 #include "commands.h"
-#include "frame_range.h"
+#include "frame_job.h"
+#include "frame_sinks.h"
 #include "loaded_animation.h"
 #include "output_file.h"
 #include "progress.h"
 #include "name_pattern.h"
-#include "png_files.h"
+#include "convert/png_io.h"
+#include "convert/screen_palette.h"
 #include "display/display.h"
 #include "platform/platform.h"
 #include "playback/frame_clock.h"
@@ -40,19 +42,17 @@ constexpr DWORD kTickMs = 10;
 DWORD g_simulatedNow = 0;
 DWORD SimulatedNow() { return g_simulatedNow; }
 
-// Writes the screen as an 8-bit palette PNG with the palette it is shown with.
-bool WriteScreenPng(const std::string& path, bool noClobber, kiv::MemoryDisplay& display,
-                    std::string* problem) {
+// The screen as palette indices, rows of its width, and the palette it is shown with.
+void ScreenPicture(kiv::MemoryDisplay& display, std::vector<std::uint8_t>* indices,
+                   std::vector<std::uint8_t>* palette) {
   const std::int32_t width = display.Width(), height = display.Height();
   const std::size_t pitch = static_cast<std::size_t>(display.Pitch());
-  std::vector<std::uint8_t> indices;
-  indices.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  indices->clear();
   for (std::int32_t y = 0; y < height; ++y) {
     const std::uint8_t* row = display.Pixels().data() + pitch * static_cast<std::size_t>(y);
-    indices.insert(indices.end(), row, row + width);
+    indices->insert(indices->end(), row, row + width);
   }
-  const std::vector<std::uint8_t> palette(display.Palette(), display.Palette() + 768);
-  return SavePalettePng(path, noClobber, indices.data(), width, height, palette, kNoTransparency, problem);
+  palette->assign(display.Palette(), display.Palette() + 768);
 }
 
 // Everything the offscreen run puts in place, taken down again on every way out.
@@ -79,7 +79,11 @@ class OffscreenRun {
     player_ = new kiv::Player(nullptr);
     player_->Init();
     kiv::TheFrameClock().Init(100);
-    return player_->Update() != 0 && !player_->LoadFailed();
+    // The Player reads its file a slice per tick: a file that takes longer
+    // than one slice is still loading after the first tick.
+    int alive = player_->Update();
+    while (alive != 0 && player_->State == kiv::Player::kLoading) alive = player_->Update();
+    return alive != 0 && !player_->LoadFailed();
   }
 
   // One tick after ms simulated milliseconds; true when the screen was flipped.
@@ -177,19 +181,15 @@ int RunRender(const RenderOptions& options) {
   NamePattern pattern;
   std::string problem;
   if (!ParsePattern(options.output.c_str(), &pattern, &problem)) return UsageError("render: " + problem);
-  FrameRange range;
-  const bool haveRange = !options.frames.empty();
-  if (haveRange && !ParseFrameRange(options.frames, &range)) {
-    return UsageError("render: --frames needs a range A-B of frame numbers with A <= B");
-  }
 
   // kivtool's own load names what is wrong (missing file, damage and where);
   // the player then loads the file, or its repaired copy, again.
-  LoadedAnimation animation;
-  if (const int status = options.salvage ? SalvageOrReport(animation, file) : LoadOrReport(animation, file);
+  FrameJob job;
+  if (const int status = PrepareFrameJob("render", options.file, options.frames, options.salvage, &job);
       status >= 0) {
     return status;
   }
+  const LoadedAnimation& animation = job.animation;
   RepairedCopy repaired;
   std::string playerPath = options.file;
   if (animation.damaged()) {
@@ -215,17 +215,11 @@ int RunRender(const RenderOptions& options) {
     return kExitFinding;
   }
   kiv::Player& player = run.player();
-  const std::uint32_t first = player.FirstFrame, last = player.LastFrame;
-  std::uint32_t from = first, to = last;
-  if (haveRange) {
-    from = range.from;
-    to = range.to;
-    if (from < first || to > last) {
-      std::fprintf(stderr, "kivtool: %s: frames %u-%u lie outside the animation's %u-%u\n", file, from, to,
-                   first, last);
-      return kExitUsage;
-    }
-  }
+  const std::uint32_t from = job.range.from, to = job.range.to;
+  std::vector<std::uint8_t> screen, palette;
+  ScreenPicture(run.display(), &screen, &palette);
+  PngSequenceSink sink(pattern, options.noClobber,
+                       {run.display().Width(), run.display().Height(), &palette, kiv::kNoTransparency});
 
   int status = kExitOk;
   Progress progress("render", to - from + 1, options.quiet);
@@ -237,11 +231,12 @@ int RunRender(const RenderOptions& options) {
       status = kExitFinding;
       return true;
     }
-    const std::string name =
-        pattern.For(options.haveStartNumber ? static_cast<unsigned long>(options.startNumber) + (frame - from)
-                                            : static_cast<unsigned long>(frame));
-    std::string why;
-    if (!WriteScreenPng(name, options.noClobber, run.display(), &why)) {
+    const unsigned long number = options.haveStartNumber
+                                     ? static_cast<unsigned long>(options.startNumber) + (frame - from)
+                                     : static_cast<unsigned long>(frame);
+    ScreenPicture(run.display(), &screen, &palette);
+    std::string name, why;
+    if (!sink.Write(number, screen.data(), 0, &name, &why)) {
       progress.Finish();
       ReportIoError(name, why);
       return false;

@@ -6,10 +6,11 @@
 #include <vector>
 
 #include "commands.h"
-#include "image_scale.h"
+#include "convert/image_scale.h"
 #include "loaded_animation.h"
 #include "output_file.h"
-#include "png_files.h"
+#include "convert/png_io.h"
+#include "convert/screen_palette.h"
 
 namespace kivtool {
 
@@ -20,19 +21,19 @@ int RunThumbnail(const ThumbnailOptions& options) {
   const kiv::AnimationHeader& h = animation.header();
   std::vector<std::uint8_t> picture(animation.pictureSize());
   animation.Picture(animation.first(), true, picture.data());
-  const std::vector<std::uint8_t> palette = ScreenPalette();
+  const std::vector<std::uint8_t> palette = kiv::ScreenPalette();
   std::vector<std::uint8_t> rgb(picture.size() * 3);
   for (std::size_t i = 0; i < picture.size(); ++i) {
     for (std::size_t c = 0; c < 3; ++c) rgb[3 * i + c] = palette[3 * static_cast<std::size_t>(picture[i]) + c];
   }
-  const Size source{h.width, h.height};
-  const Size target = FitWithin(source, static_cast<std::int32_t>(options.size));
-  const std::vector<std::uint8_t> scaled = ScaleByArea(rgb.data(), source, target);
+  const kiv::Size source{h.width, h.height};
+  const kiv::Size target = kiv::FitWithin(source, static_cast<std::int32_t>(options.size));
+  const std::vector<std::uint8_t> scaled = kiv::ScaleByArea(rgb.data(), source, target);
 
   OutputFile out;
   std::string error;
   if (!out.Open(options.output, false, &error) ||
-      !WriteRgbPng(out.stream(), scaled.data(), target.width, target.height, &error) || !out.Commit(&error)) {
+      !kiv::WriteRgbPng(out.stream(), scaled.data(), target.width, target.height, &error) || !out.Commit(&error)) {
     ReportIoError(options.output, error);
     return kExitUsage;
   }

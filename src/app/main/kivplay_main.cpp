@@ -1,7 +1,7 @@
 // kivplay: plays the KIV animation named by its arguments.
 #include <string>
 
-#include "app/startup.h"
+#include "app/linux/system_services.h"
 
 int main(int argc, char** argv) {
   // The command-line text is everything after the program name, joined by

@@ -19,7 +19,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/win32.h"
 #include "shell/key_state.h"
 
@@ -148,6 +148,7 @@ int RunFind(const char* title) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::SetDesktop(&platform::LinuxDesktop());
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "keys") {
     const int consume = argc > 2 ? static_cast<int>(std::strtol(argv[2], nullptr, 16)) : -1;

@@ -1,0 +1,117 @@
+#include "app/linux/system_services.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+#include "anim/animation_file.h"
+#include "app/main_window.h"
+#include "app/music_player_probe.h"
+#include "app/linux/sdl_events.h"
+#include "app/startup.h"
+#include "display/sdl/sdl_display.h"
+#include "platform/linux/linux_platform.h"
+#include "playback/frame_clock.h"
+#include "playback/player.h"
+#include "resources/resource_manager.h"
+#include "shell/key_state.h"
+#include "sound/sound_device.h"
+
+namespace kiv {
+
+void SystemServices::ShowMessage(const char* text, const char* caption, UINT style) {
+  MessageBoxA(nullptr, text, caption, style);
+}
+
+int SystemServices::CheckPlatform() { return kiv::CheckPlatform(); }
+
+int SystemServices::FindOtherInstance(HINSTANCE previousInstance) {
+  return kiv::FindOtherInstance(previousInstance);
+}
+
+int SystemServices::RegisterMainClass(HINSTANCE module) { return kiv::RegisterMainClass(module); }
+
+int SystemServices::CreateMainWindow(HINSTANCE module, int showState) {
+  return kiv::CreateMainWindow(module, showState);
+}
+
+void SystemServices::ConnectSignals(HWND window) { platform::SetSignalWindow(window); }
+
+void SystemServices::DestroyMainWindow(HWND window) {
+  platform::SetSignalWindow(nullptr);
+  DestroyWindow(window);
+}
+
+void SystemServices::SoundSetWindow(HWND window, HINSTANCE module) { TheSoundDevice().SetWindow(window, module); }
+
+int SystemServices::SoundInit() { return TheSoundDevice().Init(); }
+
+void SystemServices::SoundRelease() { TheSoundDevice().Release(); }
+
+void SystemServices::CreateFileSystem() {
+  fileSystem_.emplace();
+  // Nothing else has registered yet, so there is room.
+  TheResourceManager().RegisterFileSystem(&*fileSystem_);
+}
+
+void SystemServices::DestroyFileSystem() { fileSystem_.reset(); }
+
+int SystemServices::InstallKeyboardHook() { return KeyState::Install(); }
+
+void SystemServices::RemoveKeyboardHook() { KeyState::Remove(); }
+
+bool SystemServices::MusicPlayerProbe() { return kiv::MusicPlayerProbe(); }
+
+bool SystemServices::DisplayInit() {
+  if (!TheSdlDisplay().Init()) return false;
+  if (!platform::VideoShowsWindows()) {
+    // Playing on in a window nobody can see would never end by itself.
+    const char* display = std::getenv("DISPLAY");
+    std::fprintf(stderr, "kivplay: cannot open the X display %s\n",
+                 display != nullptr && display[0] != '\0' ? display : "(DISPLAY is not set)");
+    TheSdlDisplay().Shutdown();
+    return false;
+  }
+  platform::EndOnDisplayLoss();
+  return true;
+}
+
+void SystemServices::AttachInput() { platform::AttachSdlInput(); }
+
+void SystemServices::DetachInput() { platform::DetachSdlInput(); }
+
+bool SystemServices::DisplayShutdown() { return TheSdlDisplay().Shutdown(); }
+
+bool SystemServices::SetVideoMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) {
+  if (!TheSdlDisplay().SetVideoMode(width, height, bitsPerPixel)) return false;
+  platform::EndOnDisplayLoss();  // SDL may have opened its window's connection anew
+  return true;
+}
+
+void SystemServices::SetCaption(const char* path) { TheSdlDisplay().SetCaption(path); }
+
+bool SystemServices::ProbeAnimationHeader(const char* path) { return kiv::ProbeAnimationHeader(path); }
+
+AppModule* SystemServices::CreatePlayer() { return new (std::nothrow) Player(&TheResourceManager()); }
+
+bool SystemServices::PlayerLoadFailed(AppModule* player) {
+  // Every AppModule that this class hands out is a Player.
+  return static_cast<Player*>(player)->LoadFailed();
+}
+
+void SystemServices::FrameClockInit(int rate) { TheFrameClock().Init(rate); }
+
+void SystemServices::FrameClockStop() { TheFrameClock().Stop(); }
+
+void SystemServices::Delay(std::uint32_t milliseconds) { platform::Delay(milliseconds); }
+
+void SystemServices::PumpSdlEvents() { kiv::PumpSdlEvents(); }
+
+}  // namespace kiv
+
+int WinMain(HINSTANCE module, HINSTANCE previousInstance, LPSTR commandLine, int showState) {
+  platform::SetDesktop(&platform::LinuxDesktop());
+  kiv::SetCurrentDisplay(&kiv::TheSdlDisplay());
+  kiv::SystemServices services;
+  return kiv::RunKivPlay(services, module, previousInstance, commandLine, showState);
+}

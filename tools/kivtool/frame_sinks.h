@@ -1,0 +1,85 @@
+// Where written frames go: a PNG sequence, a PNG stream, raw RGB or an
+// animated GIF. Every sink takes width x height palette indices per frame.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "convert/gif_writer.h"
+#include "name_pattern.h"
+#include "output_file.h"
+
+namespace kivtool {
+
+struct SinkPicture {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  const std::vector<std::uint8_t>* palette = nullptr;  // 768 bytes, outlives the sink
+  int transparent = -1;                                // an index, or kiv::kNoTransparency
+};
+
+class FrameSink {
+ public:
+  virtual ~FrameSink() = default;
+  // number: what names the picture in a sequence; centiseconds: how long it
+  // shows (GIF only). On failure *where names the output at fault.
+  virtual bool Write(unsigned long number, const std::uint8_t* picture, std::uint32_t centiseconds,
+                     std::string* where, std::string* error) = 0;
+  virtual bool Finish(std::string* where, std::string* error) = 0;
+};
+
+// One palette PNG per picture, named by the pattern.
+class PngSequenceSink : public FrameSink {
+ public:
+  PngSequenceSink(NamePattern pattern, bool noClobber, SinkPicture picture)
+      : pattern_(std::move(pattern)), noClobber_(noClobber), picture_(picture) {}
+  bool Write(unsigned long number, const std::uint8_t* picture, std::uint32_t, std::string* where,
+             std::string* error) override;
+  // Writes a picture under a word in place of the number ("background").
+  bool WriteNamed(const std::string& word, const std::uint8_t* picture, int transparent, std::string* where,
+                  std::string* error);
+  bool Finish(std::string*, std::string*) override { return true; }
+
+ private:
+  NamePattern pattern_;
+  bool noClobber_;
+  SinkPicture picture_;
+};
+
+// Pictures one after another in one output: PNGs, or raw RGB bytes.
+class StreamSink : public FrameSink {
+ public:
+  enum class Format { kPng, kRawRgb };
+  StreamSink(Format format, SinkPicture picture) : format_(format), picture_(picture) {}
+  bool Open(const std::string& path, bool noClobber, std::string* error);
+  bool Write(unsigned long number, const std::uint8_t* picture, std::uint32_t, std::string* where,
+             std::string* error) override;
+  bool Finish(std::string* where, std::string* error) override;
+
+ private:
+  Format format_;
+  SinkPicture picture_;
+  OutputFile file_;
+  std::string path_;
+  std::vector<std::uint8_t> rgb_;  // reused for every picture
+};
+
+// An animated GIF.
+class GifSink : public FrameSink {
+ public:
+  explicit GifSink(SinkPicture picture) : picture_(picture) {}
+  bool Open(const std::string& path, bool noClobber, std::string* error);
+  bool Write(unsigned long number, const std::uint8_t* picture, std::uint32_t centiseconds, std::string* where,
+             std::string* error) override;
+  bool Finish(std::string* where, std::string* error) override;
+
+ private:
+  SinkPicture picture_;
+  OutputFile file_;
+  std::string path_;
+  kiv::GifWriter gif_;
+};
+
+}  // namespace kivtool

@@ -1,0 +1,489 @@
+// <kiv-player>: plays a KIV animation in the page with the player compiled
+// to WebAssembly (KivPlayCore, above). Each element runs a module of its own.
+//
+//   <kiv-player src="a.kiv"></kiv-player>      plays a file of the same site
+//   paused      starts paused on the first frame
+//   nocontrols  hides the buttons (keys still work)
+//   page        the element is the page's player: it fills the window, takes
+//               files dropped anywhere on the page and ?src=URL, and sets the
+//               page title to the window caption
+(function () {
+  'use strict';
+
+  // The page's budget per animation frame for the player's ticks: enough for
+  // a 100 fps file on a 60 Hz screen, and far from a long task. A load reads
+  // a slice per tick and gets more of each frame, still well below 100 ms.
+  const kRunBudgetMs = 12;
+  const kLoadBudgetMs = 40;
+  // Files are read in pieces so that a large one never stalls the page.
+  const kReadPiece = 4 << 20;
+  const kFileDir = '/files';
+
+  const kStyle = `
+:host { display: inline-block; background: #000; color: #ddd; font: 14px sans-serif; position: relative; }
+:host([page]) { display: flex; flex-direction: column; position: fixed; inset: 0; }
+.bar { display: flex; gap: 4px; padding: 4px; background: #222; flex-wrap: wrap; align-items: center; }
+:host([nocontrols]) .bar { display: none; }
+button, label.open { background: #444; color: #eee; border: 1px solid #666; padding: 4px 10px; font: inherit; cursor: pointer; border-radius: 3px; }
+button:disabled { opacity: 0.4; cursor: default; }
+input[type=file] { display: none; }
+.stage { flex: 1; display: flex; align-items: center; justify-content: center; overflow: hidden; min-height: 0; }
+canvas { image-rendering: pixelated; display: block; }
+canvas[hidden] { display: none; }
+.hint { padding: 24px; text-align: center; color: #aaa; }
+.message { padding: 16px; margin: 16px; background: #fff; color: #000; border: 2px solid #a00; max-width: 40em; }
+.message b { display: block; margin-bottom: 8px; }
+progress { width: 60%; }
+progress[hidden], .message[hidden], .hint[hidden] { display: none; }
+:host(:fullscreen) .stage, .stage:fullscreen { background: #000; }
+`;
+
+  let activePlayer = null;  // the element that the keyboard drives
+
+  function adoptStyle(shadow) {
+    // A constructed style sheet is allowed under a strict Content-Security-Policy.
+    if ('adoptedStyleSheets' in shadow && typeof CSSStyleSheet === 'function') {
+      const sheet = new CSSStyleSheet();
+      sheet.replaceSync(kStyle);
+      shadow.adoptedStyleSheets = [sheet];
+    } else {
+      const style = document.createElement('style');
+      style.textContent = kStyle;
+      shadow.appendChild(style);
+    }
+  }
+
+  function make(tag, props, parent) {
+    const node = document.createElement(tag);
+    Object.assign(node, props);
+    if (parent) parent.appendChild(node);
+    return node;
+  }
+
+  // A file name that is safe as one name in the module's file system.
+  function safeName(name) {
+    const base = String(name || 'animation.kiv').split(/[\\/]/).pop();
+    const cleaned = base.replace(/[\x00-\x1f"]/g, '_');
+    return cleaned === '' || cleaned === '.' || cleaned === '..' ? 'animation.kiv' : cleaned;
+  }
+
+  class KivPlayer extends HTMLElement {
+    constructor() {
+      super();
+      this._module = null;
+      this._modulePromise = null;
+      this._playing = false;
+      this._fileName = null;
+      this._frameRequest = 0;
+      this._pendingReleases = [];
+      this._manualClock = false;
+      this._loadToken = 0;
+      this._scale = 1;
+      this.caption = '';
+      this.lastMessage = null;
+
+      const shadow = this.attachShadow({ mode: 'open' });
+      adoptStyle(shadow);
+      const bar = make('div', { className: 'bar' }, shadow);
+      const open = make('label', { className: 'open', textContent: 'Open…' }, bar);
+      this._input = make('input', { type: 'file', accept: '.kiv,application/x-kiv' }, open);
+      this._buttons = {
+        play: make('button', { textContent: 'Play/Pause', title: 'Esc pauses, 4 plays' }, bar),
+        back: make('button', { textContent: '◀ Step', title: '1 or Left' }, bar),
+        step: make('button', { textContent: 'Step ▶', title: '2 or Right' }, bar),
+        layer: make('button', { textContent: 'Layer', title: 'L' }, bar),
+        close: make('button', { textContent: 'Close', title: 'F12' }, bar),
+        full: make('button', { textContent: 'Fullscreen' }, bar),
+      };
+      this._progress = make('progress', { max: 1, value: 0, hidden: true }, bar);
+      this._stage = make('div', { className: 'stage' }, shadow);
+      this._hint = make('div', { className: 'hint', textContent: 'Open a KIV animation or drop it here.' }, this._stage);
+      this._message = make('div', { className: 'message', hidden: true }, this._stage);
+      this._canvas = make('canvas', { hidden: true, width: 1, height: 1 }, this._stage);
+      this._context = this._canvas.getContext('2d', { alpha: false });
+
+      this._input.addEventListener('change', () => {
+        const file = this._input.files && this._input.files[0];
+        if (file) this.openFile(file);
+        this._input.value = '';
+      });
+      const b = this._buttons;
+      b.play.addEventListener('click', () => this.tap(this.state === 2 ? 'Escape' : 'Digit4'));
+      b.back.addEventListener('click', () => this._step('Digit1'));
+      b.step.addEventListener('click', () => this._step('Digit2'));
+      b.layer.addEventListener('click', () => this._whilePaused('KeyL'));
+      b.close.addEventListener('click', () => this.tap('F12'));
+      b.full.addEventListener('click', () => this.toggleFullscreen());
+      this.addEventListener('pointerdown', () => { activePlayer = this; });
+      this.addEventListener('dragover', (event) => event.preventDefault());
+      this.addEventListener('drop', (event) => this._drop(event));
+      this._onResize = () => this._fit();
+      this._updateButtons();
+    }
+
+    static get observedAttributes() { return ['src']; }
+
+    connectedCallback() {
+      window.addEventListener('resize', this._onResize);
+      document.addEventListener('fullscreenchange', this._onResize);
+      if (this.hasAttribute('page')) {
+        document.addEventListener('dragover', (event) => event.preventDefault());
+        document.addEventListener('drop', (event) => this._drop(event));
+        const src = new URLSearchParams(location.search).get('src');
+        if (src && !this.hasAttribute('src')) this.openUrl(src);
+      }
+      if (!activePlayer) activePlayer = this;
+    }
+
+    disconnectedCallback() {
+      window.removeEventListener('resize', this._onResize);
+      document.removeEventListener('fullscreenchange', this._onResize);
+      if (activePlayer === this) activePlayer = null;
+    }
+
+    attributeChangedCallback(name, oldValue, value) {
+      if (name === 'src' && value && value !== oldValue) this.openUrl(value);
+    }
+
+    // ---- the module ----------------------------------------------------------
+    _ensureModule() {
+      if (!this._modulePromise) {
+        this._modulePromise = KivPlayCore({
+          onMessage: (caption, text) => this._showMessage(caption, text),
+          onCaption: (caption) => this._setCaption(caption),
+          print: (text) => console.log(text),
+          printErr: (text) => console.warn(text),
+        }).then((module) => {
+          module.FS.mkdir(kFileDir);
+          module.FS.chdir(kFileDir);
+          this._module = module;
+          return module;
+        });
+      }
+      return this._modulePromise;
+    }
+
+    // ---- opening files ------------------------------------------------------
+    // Plays a File or Blob; its bytes stay in the page.
+    async openFile(file) {
+      activePlayer = this;
+      const token = ++this._loadToken;
+      const module = await this._ensureModule();
+      const name = safeName(file.name);
+      const stream = this._beginWrite(module, name);
+      try {
+        for (let offset = 0; offset < file.size; offset += kReadPiece) {
+          const piece = new Uint8Array(await file.slice(offset, offset + kReadPiece).arrayBuffer());
+          if (token !== this._loadToken) return;
+          module.FS.write(stream, piece, 0, piece.length);
+          this._setProgress(Math.min(1, (offset + piece.length) / Math.max(1, file.size)));
+        }
+      } catch (error) {
+        this._failRead(name, error);
+        return;
+      } finally {
+        module.FS.close(stream);
+      }
+      if (token === this._loadToken) this._start(module, name);
+    }
+
+    // Plays a file of the same site (the src attribute, ?src=).
+    async openUrl(url) {
+      activePlayer = this;
+      const token = ++this._loadToken;
+      // The file and the module arrive side by side.
+      const pending = fetch(url, { credentials: 'same-origin' });
+      pending.catch(() => {});  // reported below, once the module is there
+      const module = await this._ensureModule();
+      const name = safeName(decodeURIComponent(String(url).split(/[?#]/)[0]));
+      const stream = this._beginWrite(module, name);
+      try {
+        const response = await pending;
+        if (!response.ok) throw new Error(response.status + ' ' + response.statusText);
+        const total = Number(response.headers.get('content-length')) || 0;
+        const reader = response.body.getReader();
+        let done = 0;
+        for (;;) {
+          const chunk = await reader.read();
+          if (token !== this._loadToken) { reader.cancel(); return; }
+          if (chunk.done) break;
+          module.FS.write(stream, chunk.value, 0, chunk.value.length);
+          done += chunk.value.length;
+          if (total > 0) this._setProgress(Math.min(1, done / total));
+        }
+      } catch (error) {
+        this._failRead(name, error);
+        return;
+      } finally {
+        module.FS.close(stream);
+      }
+      if (token === this._loadToken) this._start(module, name);
+    }
+
+    _beginWrite(module, name) {
+      this._close(module);
+      this._forgetFile(module);
+      this._hideMessage();
+      this._setProgress(0);
+      this._progress.hidden = false;
+      this._fileName = name;
+      return module.FS.open(kFileDir + '/' + name, 'w');
+    }
+
+    _failRead(name, error) {
+      this._progress.hidden = true;
+      this._forgetFile(this._module);
+      this._showMessage('Error', 'Could not read ' + name + ': ' + (error && error.message ? error.message : error));
+    }
+
+    _forgetFile(module) {
+      if (!this._fileName) return;
+      try { module.FS.unlink(kFileDir + '/' + this._fileName); } catch (error) { /* never written */ }
+      this._fileName = null;
+    }
+
+    _start(module, name) {
+      this._progress.hidden = true;
+      if (this._manualClock) module._kiv_manual_clock(1, 0);
+      this._playing = module.ccall('kiv_open', 'number', ['string'], [name]) === 1;
+      this._startPaused = this._playing && this.hasAttribute('paused');
+      this._updateButtons();
+      if (this._playing) {
+        this._canvas.hidden = false;
+        this._hint.hidden = true;
+        this.dispatchEvent(new CustomEvent('kiv-open', { detail: { name } }));
+        this._schedule();
+      } else {
+        this._forgetFile(module);
+      }
+    }
+
+    _close(module) {
+      if (!this._playing) return;
+      module._kiv_close();
+      this._ended();
+    }
+
+    _drop(event) {
+      event.preventDefault();
+      const file = event.dataTransfer && event.dataTransfer.files && event.dataTransfer.files[0];
+      if (file) this.openFile(file);
+    }
+
+    // ---- running ---------------------------------------------------------------
+    _schedule() {
+      if (!this._frameRequest && this._playing && !this._manualClock) {
+        this._frameRequest = requestAnimationFrame(() => {
+          this._frameRequest = 0;
+          const shown = this._run(this.state === 3 ? kLoadBudgetMs : kRunBudgetMs);
+          // A paused player changes nothing until a key comes (key() and
+          // tap() wake it): it gets no frames of the page meanwhile.
+          if (shown || this.state !== 1 || this._pendingReleases.length > 0) this._schedule();
+        });
+      }
+    }
+
+    // One turn of the main loop's passes, then the keys released since.
+    // True when a new picture was shown.
+    _run(budgetMs) {
+      const module = this._module;
+      if (!module || !this._playing) return false;
+      let status = module._kiv_run(budgetMs);
+      if (this._pendingReleases.length > 0) {
+        const releases = this._pendingReleases;
+        this._pendingReleases = [];
+        for (const code of releases) module.ccall('kiv_key', 'number', ['string', 'number', 'number'], [code, 0, 0]);
+        const second = module._kiv_run(budgetMs);
+        status = (second & 1) | ((status | second) & 2);
+      }
+      if (status & 2) this._draw(module);
+      if ((status & 1) === 0) {
+        this._ended();
+        return false;
+      }
+      if (this._startPaused && module._kiv_state() === 2) {
+        this._startPaused = false;
+        this.tap('Escape');
+      }
+      this._updateButtons();
+      return (status & 2) !== 0;
+    }
+
+    _draw(module) {
+      const width = module._kiv_width();
+      const height = module._kiv_height();
+      if (width <= 0 || height <= 0) return;
+      if (this._canvas.width !== width || this._canvas.height !== height) {
+        this._canvas.width = width;
+        this._canvas.height = height;
+        this._fit();
+      }
+      const bytes = new Uint8ClampedArray(module.HEAPU8.buffer, module._kiv_rgba(), width * height * 4);
+      this._context.putImageData(new ImageData(bytes, width, height), 0, 0);
+      this.dispatchEvent(new CustomEvent('kiv-frame'));
+    }
+
+    _ended() {
+      this._playing = false;
+      this._pendingReleases = [];
+      if (this._frameRequest) cancelAnimationFrame(this._frameRequest);
+      this._frameRequest = 0;
+      this._canvas.hidden = true;
+      if (this._message.hidden) this._hint.hidden = false;
+      if (this._module) this._forgetFile(this._module);
+      this._updateButtons();
+      this.dispatchEvent(new CustomEvent('kiv-close'));
+    }
+
+    // ---- keys and buttons ------------------------------------------------------
+    // A key press now and its release after the next pass, so that the
+    // player's tick sees the press.
+    tap(code) {
+      if (!this._playing || !this._module) return false;
+      this.key(code, true);
+      this._pendingReleases.push(code);
+      this._schedule();
+      return true;
+    }
+
+    key(code, down, numLock) {
+      if (!this._playing || !this._module) return false;
+      const taken = this._module.ccall('kiv_key', 'number', ['string', 'number', 'number'],
+                                       [code, down ? 1 : 0, numLock ? 1 : 0]) === 1;
+      if (taken) this._schedule();
+      return taken;
+    }
+
+    // Stepping and the layer work on a paused player; a playing one is paused first.
+    _whilePaused(code) {
+      if (this.state === 2) {
+        this.tap('Escape');
+        this._afterPause = code;
+        const wait = () => {
+          if (this.state === 1 && this._afterPause) {
+            const next = this._afterPause;
+            this._afterPause = null;
+            this.tap(next);
+          } else if (this._afterPause && this._playing) {
+            requestAnimationFrame(wait);
+          }
+        };
+        requestAnimationFrame(wait);
+      } else {
+        this.tap(code);
+      }
+    }
+
+    _step(code) { this._whilePaused(code); }
+
+    _updateButtons() {
+      const state = this.state;
+      const b = this._buttons;
+      b.play.disabled = b.close.disabled = state === 0 || state === 3;
+      b.back.disabled = b.step.disabled = b.layer.disabled = state === 0 || state === 3;
+      b.play.textContent = state === 1 ? 'Play' : 'Pause';
+    }
+
+    // ---- view ------------------------------------------------------------------
+    toggleFullscreen() {
+      if (document.fullscreenElement) {
+        document.exitFullscreen();
+      } else if (this._stage.requestFullscreen) {
+        this._stage.requestFullscreen();
+      }
+    }
+
+    // The largest whole multiple of the screen that fits, at least 1.
+    _fit() {
+      const width = this._canvas.width;
+      const height = this._canvas.height;
+      let room;
+      if (document.fullscreenElement === this._stage) {
+        room = { width: screen.width, height: screen.height };
+      } else if (this.hasAttribute('page')) {
+        room = this._stage.getBoundingClientRect();
+      } else {
+        room = { width: width * 4, height: height * 4 };
+        const boxWidth = this.parentElement ? this.parentElement.clientWidth : 0;
+        if (boxWidth > 0) room.width = boxWidth;
+      }
+      const scale = Math.max(1, Math.floor(Math.min(room.width / width, room.height / height)) || 1);
+      this._scale = this.hasAttribute('page') || document.fullscreenElement === this._stage ? scale : 1;
+      this._canvas.style.width = width * this._scale + 'px';
+      this._canvas.style.height = height * this._scale + 'px';
+    }
+
+    _setCaption(caption) {
+      this.caption = caption;
+      if (this.hasAttribute('page')) document.title = caption;
+      this.dispatchEvent(new CustomEvent('kiv-caption', { detail: { caption } }));
+    }
+
+    _showMessage(caption, text) {
+      this.lastMessage = { caption, text };
+      this._message.replaceChildren(make('b', { textContent: caption }), document.createTextNode(text));
+      this._message.hidden = false;
+      this._hint.hidden = true;
+      if (this.hasAttribute('page')) document.title = caption;
+      this.dispatchEvent(new CustomEvent('kiv-message', { detail: { caption, text } }));
+    }
+
+    _hideMessage() {
+      this._message.hidden = true;
+      this.lastMessage = null;
+    }
+
+    _setProgress(fraction) { this._progress.value = fraction; }
+
+    // ---- for scripts and tests ---------------------------------------------------
+    // 0 no file, 1 paused, 2 playing, 3 loading.
+    get state() { return this._module && this._playing ? this._module._kiv_state() : 0; }
+    get frame() { return this._module && this._playing ? this._module._kiv_frame() : 0; }
+    get canvas() { return this._canvas; }
+    get ready() { return this._ensureModule().then(() => this); }
+
+    // The player's clock stops following the browser's and moves only by
+    // advance(); the page then runs the loop only from advance().
+    useManualClock() {
+      this._manualClock = true;
+      if (this._module) this._module._kiv_manual_clock(1, 0);
+    }
+
+    // Moves the player's clock on by `ms` in 10 ms steps, running the loop
+    // after each step as the page would.
+    advance(ms) {
+      if (!this._module) return;
+      for (let left = ms; left > 0; left -= 10) {
+        this._module._kiv_advance_clock(Math.min(10, left));
+        this._run(1e9);
+      }
+      if (ms === 0) this._run(1e9);
+    }
+
+    // The screen as shown (unscaled RGBA), for comparisons.
+    screenPixels() {
+      const width = this._canvas.width;
+      const height = this._canvas.height;
+      return { width, height, data: this._context.getImageData(0, 0, width, height).data };
+    }
+  }
+
+  document.addEventListener('keydown', (event) => {
+    const player = activePlayer;
+    if (!player || !player._playing || event.ctrlKey || event.altKey || event.metaKey) return;
+    if (event.repeat && player._pendingReleases.length > 0) return;
+    if (player.key(event.code, true, event.getModifierState && event.getModifierState('NumLock'))) {
+      event.preventDefault();
+      player._schedule();
+    }
+  });
+  document.addEventListener('keyup', (event) => {
+    const player = activePlayer;
+    if (!player || !player._playing) return;
+    if (player.key(event.code, false, event.getModifierState && event.getModifierState('NumLock'))) {
+      event.preventDefault();
+    }
+  });
+
+  if (!customElements.get('kiv-player')) customElements.define('kiv-player', KivPlayer);
+})();

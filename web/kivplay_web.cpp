@@ -1,0 +1,146 @@
+// The player's entry points for the page. The page writes a file into the
+// module's file system, opens it, and then runs the main loop in passes once
+// per animation frame; keystrokes arrive as positions (KeyboardEvent.code).
+#include <emscripten.h>
+
+#include <bitset>
+
+#include "app/main_loop.h"
+#include "app/startup.h"
+#include "platform/internal.h"
+#include "platform/platform.h"
+#include "playback/player.h"
+#include "shell/app_module.h"
+#include "shell/shell_flags.h"
+#include "web/web_display.h"
+#include "web/web_services.h"
+
+namespace {
+
+using kiv::web::WebDisplay;
+using kiv::web::WebServices;
+
+WebDisplay display;
+WebServices services(&display);
+kiv::AppModule* player = nullptr;
+int exitCode = 0;
+// Keys held down, by scan code and extended flag, for the previous-state bit.
+std::bitset<512> keysDown;
+
+// The player's clock when the page drives it (tests): milliseconds set by
+// kiv_advance_clock instead of the browser's monotonic clock.
+DWORD manualNow = 0;
+DWORD ManualNow() { return manualNow; }
+
+std::size_t KeyIndex(const platform::detail::KeyCode& code) {
+  return static_cast<std::size_t>(code.scan) | (code.extended ? 256u : 0u);
+}
+
+// The desktop program exits after a failed start or its teardown; the page
+// opens the next file in the same module. A main window that a failed start
+// left behind would pass for another instance, and what the teardown left in
+// the queue (the WM_QUIT of the window's destruction) would end the next file.
+void ClearForNextFile() {
+  if (kiv::MainWindow != nullptr) {
+    DestroyWindow(kiv::MainWindow);
+    kiv::MainWindow = nullptr;
+  }
+  MSG msg = {};
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  keysDown.reset();
+}
+
+void Finish(int loopResult) {
+  exitCode = kiv::FinishKivPlay(services, player, loopResult);
+  player = nullptr;
+  ClearForNextFile();
+}
+
+}  // namespace
+
+extern "C" {
+
+// Ends the file that is playing, as the player's own close does.
+EMSCRIPTEN_KEEPALIVE void kiv_close() {
+  if (player == nullptr) return;
+  kiv::PlaybackDone = 1;
+  int result = 0;
+  kiv::StepMainLoop(services, &result);
+  Finish(result);
+}
+
+// Opens a file of the module's file system, given as the command line would
+// give it. 1 when it plays; 0 when the start-up failed (its message has gone
+// to the page).
+EMSCRIPTEN_KEEPALIVE int kiv_open(const char* path) {
+  kiv_close();
+  exitCode = 0;
+  if (!kiv::StartKivPlay(services, nullptr, nullptr, path, SW_SHOWNORMAL, &player, &exitCode)) {
+    player = nullptr;
+    ClearForNextFile();
+    return 0;
+  }
+  return 1;
+}
+
+// Runs passes of the main loop until one waits or `budgetMs` have gone by.
+// Bit 0 of the result: a file still plays; bit 1: a new picture is in
+// kiv_rgba(). When the loop ends, the teardown runs and kiv_exit_code() says
+// how it ended.
+EMSCRIPTEN_KEEPALIVE int kiv_run(double budgetMs) {
+  if (player != nullptr) {
+    const double start = emscripten_get_now();
+    for (;;) {
+      int result = 0;
+      const kiv::LoopPass pass = kiv::StepMainLoop(services, &result);
+      if (pass == kiv::LoopPass::kEnded) {
+        Finish(result);
+        break;
+      }
+      if (pass == kiv::LoopPass::kIdle || emscripten_get_now() - start >= budgetMs) break;
+    }
+  }
+  const int shown = display.TakeShownPicture() ? 2 : 0;
+  return (player != nullptr ? 1 : 0) | shown;
+}
+
+EMSCRIPTEN_KEEPALIVE int kiv_exit_code() { return exitCode; }
+// The Player's state (1 paused, 2 playing, 3 loading) and frame; 0 with no file.
+EMSCRIPTEN_KEEPALIVE int kiv_state() {
+  return player != nullptr ? static_cast<kiv::Player*>(player)->State : 0;
+}
+EMSCRIPTEN_KEEPALIVE int kiv_frame() {
+  return player != nullptr ? static_cast<int>(static_cast<kiv::Player*>(player)->CurrentFrame) : 0;
+}
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* kiv_rgba() { return display.Rgba(); }
+EMSCRIPTEN_KEEPALIVE int kiv_width() { return display.Width(); }
+EMSCRIPTEN_KEEPALIVE int kiv_height() { return display.Height(); }
+
+// A key pressed or released at a position ("KeyL", "ArrowLeft", "Numpad8").
+// 1 when the player has a key there (the page then keeps the browser's own
+// action for it), 0 otherwise.
+EMSCRIPTEN_KEEPALIVE int kiv_key(const char* position, int down, int numLock) {
+  platform::detail::KeyCode code{};
+  if (player == nullptr || !platform::detail::LookupKeyPosition(position, numLock != 0, &code)) {
+    return 0;
+  }
+  const std::size_t index = KeyIndex(code);
+  const bool released = down == 0;
+  // A release always follows a press; a press while down is a repeat.
+  const bool previouslyDown = released || keysDown.test(index);
+  keysDown.set(index, !released);
+  platform::detail::PostKeystroke(code, previouslyDown, released);
+  return 1;
+}
+
+// Puts the player's clock in the page's hands (1) or back on the browser's
+// monotonic clock (0); the page's clock starts at `startMs`.
+EMSCRIPTEN_KEEPALIVE void kiv_manual_clock(int manual, double startMs) {
+  manualNow = static_cast<DWORD>(startMs);
+  platform::SetTimeSource(manual != 0 ? &ManualNow : nullptr);
+}
+
+EMSCRIPTEN_KEEPALIVE void kiv_advance_clock(double ms) { manualNow += static_cast<DWORD>(ms); }
+
+}  // extern "C"

@@ -1,0 +1,91 @@
+#include "web/web_services.h"
+
+#include <emscripten.h>
+
+#include <cstdio>
+#include <new>
+
+#include "anim/animation_file.h"
+#include "app/main_window.h"
+#include "playback/frame_clock.h"
+#include "playback/player.h"
+#include "resources/resource_manager.h"
+#include "shell/key_state.h"
+
+namespace kiv::web {
+
+// The page shows the message in place of the screen; the player stays usable.
+void WebServices::ShowMessage(const char* text, const char* caption, UINT) {
+  std::fprintf(stderr, "%s: %s\n", caption, text);
+  EM_ASM({ Module.onMessage(UTF8ToString($0), UTF8ToString($1)); }, caption, text);
+}
+
+int WebServices::CheckPlatform() { return kiv::CheckPlatform(); }
+
+int WebServices::FindOtherInstance(HINSTANCE previousInstance) {
+  return kiv::FindOtherInstance(previousInstance);
+}
+
+// The class outlives one file: the page opens file after file in one module.
+int WebServices::RegisterMainClass(HINSTANCE module) {
+  if (classRegistered_) return 1;
+  classRegistered_ = kiv::RegisterMainClass(module) != 0;
+  return classRegistered_ ? 1 : 0;
+}
+
+int WebServices::CreateMainWindow(HINSTANCE module, int showState) {
+  return kiv::CreateMainWindow(module, showState);
+}
+
+void WebServices::DestroyMainWindow(HWND window) { DestroyWindow(window); }
+
+void WebServices::CreateFileSystem() {
+  fileSystem_.emplace();
+  TheResourceManager().RegisterFileSystem(&*fileSystem_);
+}
+
+// The page opens file after file: the slot is freed again, or the manager
+// would keep a dangling pointer and run out of slots after four files.
+void WebServices::DestroyFileSystem() {
+  if (fileSystem_) {
+    for (FileSystem*& slot : TheResourceManager().fileSystems) {
+      if (slot == &*fileSystem_) slot = nullptr;
+    }
+  }
+  fileSystem_.reset();
+}
+
+int WebServices::InstallKeyboardHook() { return KeyState::Install(); }
+
+void WebServices::RemoveKeyboardHook() { KeyState::Remove(); }
+
+bool WebServices::DisplayInit() {
+  SetCurrentDisplay(display_);
+  return display_->Init();
+}
+
+bool WebServices::DisplayShutdown() { return display_->Shutdown(); }
+
+bool WebServices::SetVideoMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) {
+  return display_->SetVideoMode(width, height, bitsPerPixel);
+}
+
+void WebServices::SetCaption(const char* path) {
+  char caption[256];
+  std::snprintf(caption, sizeof caption, "%s - KIV Player 3.1", path != nullptr ? path : "");
+  EM_ASM({ Module.onCaption(UTF8ToString($0)); }, caption);
+}
+
+bool WebServices::ProbeAnimationHeader(const char* path) { return kiv::ProbeAnimationHeader(path); }
+
+AppModule* WebServices::CreatePlayer() { return new (std::nothrow) Player(&TheResourceManager()); }
+
+bool WebServices::PlayerLoadFailed(AppModule* player) {
+  return static_cast<Player*>(player)->LoadFailed();
+}
+
+void WebServices::FrameClockInit(int rate) { TheFrameClock().Init(rate); }
+
+void WebServices::FrameClockStop() { TheFrameClock().Stop(); }
+
+}  // namespace kiv::web

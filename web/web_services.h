@@ -1,0 +1,56 @@
+// The services behind the start-up sequence in the browser: the display is
+// a WebDisplay, keystrokes come from the page, messages and the caption go to
+// the page, and nothing blocks (the page runs the main loop in passes).
+#pragma once
+
+#include <optional>
+
+#include "app/app_services.h"
+#include "resources/file_system.h"
+#include "web/web_display.h"
+
+namespace kiv::web {
+
+class WebServices : public AppServices {
+ public:
+  explicit WebServices(WebDisplay* display) : display_(display) {}
+
+  void ShowMessage(const char* text, const char* caption, UINT style) override;
+  int CheckPlatform() override;
+  int FindOtherInstance(HINSTANCE previousInstance) override;
+  int RegisterMainClass(HINSTANCE module) override;
+  int CreateMainWindow(HINSTANCE module, int showState) override;
+  void ConnectSignals(HWND) override {}
+  void DestroyMainWindow(HWND window) override;
+  // The page plays silently.
+  void SoundSetWindow(HWND, HINSTANCE) override {}
+  int SoundInit() override { return 0; }
+  void SoundRelease() override {}
+  void CreateFileSystem() override;
+  void DestroyFileSystem() override;
+  int InstallKeyboardHook() override;
+  void RemoveKeyboardHook() override;
+  bool MusicPlayerProbe() override { return false; }
+  bool DisplayInit() override;
+  void AttachInput() override {}
+  void DetachInput() override {}
+  bool DisplayShutdown() override;
+  bool SetVideoMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) override;
+  void SetCaption(const char* path) override;
+  bool ProbeAnimationHeader(const char* path) override;
+  AppModule* CreatePlayer() override;
+  bool PlayerLoadFailed(AppModule* player) override;
+  void FrameClockInit(int rate) override;
+  void FrameClockStop() override;
+  // The browser's main thread must not block: a pass that would wait ends
+  // the page's turn instead (StepMainLoop reports it as idle).
+  void Delay(std::uint32_t) override {}
+  void PumpSdlEvents() override {}
+
+ private:
+  WebDisplay* display_;
+  std::optional<StdioFileSystem> fileSystem_;
+  bool classRegistered_ = false;
+};
+
+}  // namespace kiv::web
