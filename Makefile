@@ -128,3 +128,4 @@ package: deps-package
 	@ls kivplay_*.deb
 
 clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD) $(WEB_BUILD) $(RELEASE_BUILD) $(CLANG_BUILD) $(ARM64_BUILD) $(FUZZ_BUILD)
