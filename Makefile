@@ -2,6 +2,13 @@
 BUILD         ?= build
 ASAN_BUILD    ?= build-asan
 PACKAGE_BUILD ?= build-package
+RELEASE_BUILD ?= build-release
+CLANG_BUILD   ?= build-clang
+ARM64_BUILD   ?= build-arm64
+FUZZ_BUILD    ?= build-fuzz
+# make fuzz: seconds per target, or runs per target when FUZZ_RUNS is set.
+FUZZ_TIME     ?= 60
+FUZZ_RUNS     ?=
 WEB_BUILD     ?= build-web
 JOBS          ?= $(shell nproc)
 DEMO          := $(BUILD)/demo/demo.kiv
@@ -9,7 +16,8 @@ PREFIX        ?= /usr/local
 # The build tool below make is a make too; its directory lines are only noise here.
 MAKEFLAGS     += --no-print-directory
 
-.PHONY: all deps deps-run deps-package deps-web build build-run build-asan run test web web-test install package clean
+.PHONY: all deps deps-run deps-package deps-web build build-run build-asan build-release build-clang \
+        build-arm64 run test fuzz web web-test install package clean
 
 all: build
 
@@ -43,6 +51,21 @@ build-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKIV_SANITIZE=ON -DKIV_WERROR=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 
+# The other compilers and build types that the code must build with, all with
+# -Werror: GCC's Release build (its optimiser warns where others do not),
+# clang, and an arm64 cross build (every source compiled; the animation tests
+# run under qemu-aarch64).
+build-release: deps
+	@cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DKIV_WERROR=ON -DKIV_TESTS=ON -DKIV_BENCH=ON >/dev/null
+	@cmake --build $(RELEASE_BUILD) -j $(JOBS)
+
+build-clang: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(CLANG_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKIV_WERROR=ON -DKIV_TESTS=ON -DKIV_BENCH=OFF >/dev/null
+	@cmake --build $(CLANG_BUILD) -j $(JOBS)
+
+build-arm64: deps
+	@bash scripts/cross-check.sh $(ARM64_BUILD) $(JOBS)
+
 run: build-run
 	@if [ -z "$$DISPLAY" ]; then \
 	  echo "make run: no display (DISPLAY is not set); start a desktop session or run under Xvfb" >&2; \
@@ -53,12 +76,19 @@ run: build-run
 
 # Unit tests under AddressSanitizer and UndefinedBehaviorSanitizer first (a
 # use of a dead stack frame counts too), then every test (end-to-end under
-# Xvfb included) on the plain build. No test is run twice: one that passes
-# only on a second run hides a fault.
-test: build build-asan
+# Xvfb included) on the plain build, then the unit tests of the clang build;
+# the Release and arm64 builds must compile (build-arm64 runs its tests). No
+# test is run twice: one that passes only on a second run hides a fault.
+test: build build-asan build-release build-clang build-arm64
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_stack_use_after_return=1 ctest -L unit -j $(JOBS) --output-on-failure
 	@cd $(BUILD) && ctest -j $(JOBS) --output-on-failure
+	@cd $(CLANG_BUILD) && ctest -L unit -j $(JOBS) --output-on-failure
 	@$(MAKE) web-test
+
+# Builds the libFuzzer targets with clang and runs each from seeds made now
+# (see fuzz/run.sh), FUZZ_TIME seconds or FUZZ_RUNS runs apiece.
+fuzz: deps
+	@bash fuzz/run.sh $(FUZZ_BUILD) "$(FUZZ_TIME)" "$(FUZZ_RUNS)"
 
 # The page: $(WEB_BUILD)/kivplay.html and kivplay.js (the player compiled to
 # WebAssembly and embedded). Debian's emscripten needs node to find Debian's
@@ -98,4 +128,4 @@ package: deps-package
 	@ls kivplay_*.deb
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD) $(WEB_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(PACKAGE_BUILD) $(WEB_BUILD) $(RELEASE_BUILD) $(CLANG_BUILD) $(ARM64_BUILD) $(FUZZ_BUILD)

@@ -16,7 +16,8 @@ run_packages=(
 )
 package_packages=(dpkg-dev file)
 test_packages=(
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev ninja-build
+  g++-aarch64-linux-gnu qemu-user
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool x11-utils x11-apps openbox wmctrl imagemagick
   sox espeak-ng python3 strace
