@@ -15,6 +15,9 @@
   // a slice per tick and gets more of each frame, still well below 100 ms.
   const kRunBudgetMs = 12;
   const kLoadBudgetMs = 40;
+  // A playing player sleeps until its next frame is due, and at most this
+  // long (a file may have a rate of one frame a day).
+  const kLongestSleepMs = 1000;
   // Files are read in pieces so that a large one never stalls the page.
   const kReadPiece = 4 << 20;
   const kFileDir = '/files';
@@ -74,7 +77,10 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       this._modulePromise = null;
       this._playing = false;
       this._fileName = null;
-      this._frameRequest = 0;
+      this._wakeTimer = 0;
+      this._wakeDue = 0;
+      this._image = null;
+      this._buttonState = -1;
       this._pendingReleases = [];
       this._manualClock = false;
       this._loadToken = 0;
@@ -165,59 +171,75 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
 
     // ---- opening files ------------------------------------------------------
     // Plays a File or Blob; its bytes stay in the page.
-    async openFile(file) {
-      activePlayer = this;
-      const token = ++this._loadToken;
-      const module = await this._ensureModule();
-      const name = safeName(file.name);
-      const stream = this._beginWrite(module, name);
-      try {
-        for (let offset = 0; offset < file.size; offset += kReadPiece) {
+    openFile(file) {
+      let offset = 0;
+      return this._load(safeName(file.name), async () => ({
+        size: file.size,
+        next: async () => {
+          if (offset >= file.size) return null;
           const piece = new Uint8Array(await file.slice(offset, offset + kReadPiece).arrayBuffer());
-          if (token !== this._loadToken) return;
-          module.FS.write(stream, piece, 0, piece.length);
-          this._setProgress(Math.min(1, (offset + piece.length) / Math.max(1, file.size)));
-        }
-      } catch (error) {
-        this._failRead(name, error);
-        return;
-      } finally {
-        module.FS.close(stream);
-      }
-      if (token === this._loadToken) this._start(module, name);
+          offset += piece.length;
+          return piece;
+        },
+        cancel: () => {},
+      }));
     }
 
     // Plays a file of the same site (the src attribute, ?src=).
-    async openUrl(url) {
-      activePlayer = this;
-      const token = ++this._loadToken;
+    openUrl(url) {
       // The file and the module arrive side by side.
       const pending = fetch(url, { credentials: 'same-origin' });
-      pending.catch(() => {});  // reported below, once the module is there
-      const module = await this._ensureModule();
-      const name = safeName(decodeURIComponent(String(url).split(/[?#]/)[0]));
-      const stream = this._beginWrite(module, name);
-      try {
+      pending.catch(() => {});  // reported once the module is there
+      return this._load(safeName(decodeURIComponent(String(url).split(/[?#]/)[0])), async () => {
         const response = await pending;
         if (!response.ok) throw new Error(response.status + ' ' + response.statusText);
-        const total = Number(response.headers.get('content-length')) || 0;
         const reader = response.body.getReader();
-        let done = 0;
+        return {
+          size: Number(response.headers.get('content-length')) || 0,
+          next: async () => {
+            const chunk = await reader.read();
+            return chunk.done ? null : chunk.value;
+          },
+          cancel: () => reader.cancel(),
+        };
+      });
+    }
+
+    // Writes what `openSource()` gives (its size, or 0 when unknown, and its
+    // pieces from next() until null) into the module's file system with a
+    // progress bar, then plays it. A later open cancels this one.
+    async _load(name, openSource) {
+      activePlayer = this;
+      const token = ++this._loadToken;
+      const module = await this._ensureModule();
+      if (token !== this._loadToken) return;
+      const stream = this._beginWrite(module, name);
+      let written = 0;
+      try {
+        const source = await openSource();
+        // Room for the whole file at once: growing it piece by piece would
+        // copy a large file over and over.
+        if (source.size > 0) module.FS.ftruncate(stream.fd, source.size);
         for (;;) {
-          const chunk = await reader.read();
-          if (token !== this._loadToken) { reader.cancel(); return; }
-          if (chunk.done) break;
-          module.FS.write(stream, chunk.value, 0, chunk.value.length);
-          done += chunk.value.length;
-          if (total > 0) this._setProgress(Math.min(1, done / total));
+          const piece = await source.next();
+          if (token !== this._loadToken) {
+            source.cancel();
+            return;
+          }
+          if (!piece) break;
+          module.FS.write(stream, piece, 0, piece.length, written);
+          written += piece.length;
+          if (source.size > 0) this._setProgress(Math.min(1, written / source.size));
         }
+        // A source shorter than it said leaves no zeros behind.
+        module.FS.ftruncate(stream.fd, written);
       } catch (error) {
         this._failRead(name, error);
         return;
       } finally {
         module.FS.close(stream);
       }
-      if (token === this._loadToken) this._start(module, name);
+      this._start(module, name);
     }
 
     _beginWrite(module, name) {
@@ -271,63 +293,88 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     }
 
     // ---- running ---------------------------------------------------------------
-    _schedule() {
-      if (!this._frameRequest && this._playing && !this._manualClock) {
-        this._frameRequest = requestAnimationFrame(() => {
-          this._frameRequest = 0;
-          const shown = this._run(this.state === 3 ? kLoadBudgetMs : kRunBudgetMs);
-          // A paused player changes nothing until a key comes (key() and
-          // tap() wake it): it gets no frames of the page meanwhile.
-          if (shown || this.state !== 1 || this._pendingReleases.length > 0) this._schedule();
-        });
-      }
+    // Runs the player's passes after `delayMs`, or sooner if a turn is
+    // already due sooner.
+    _schedule(delayMs = 0) {
+      if (!this._playing || this._manualClock) return;
+      const due = performance.now() + delayMs;
+      if (this._wakeTimer && this._wakeDue <= due) return;
+      clearTimeout(this._wakeTimer);
+      this._wakeDue = due;
+      this._wakeTimer = setTimeout(() => this._turn(), delayMs);
+    }
+
+    // One turn, then sleep until the player has something to show: a
+    // playing player wakes when its next frame is due, and a paused one only
+    // for a key (key() and tap() wake it). Between frames the page does no
+    // work at all.
+    _turn() {
+      this._wakeTimer = 0;
+      const status = this._run(this.state === 3 ? kLoadBudgetMs : kRunBudgetMs);
+      if (!this._playing) return;
+      const wait = (status & 4) !== 0 || this._pendingReleases.length > 0 ? 0 : this._module._kiv_wait_ms();
+      if (wait >= 0) this._schedule(Math.min(wait, kLongestSleepMs));
     }
 
     // One turn of the main loop's passes, then the keys released since.
-    // True when a new picture was shown.
+    // kiv_run's status: 1 a file plays, 2 a new picture, 4 work left.
     _run(budgetMs) {
       const module = this._module;
-      if (!module || !this._playing) return false;
+      if (!module || !this._playing) return 0;
       let status = module._kiv_run(budgetMs);
       if (this._pendingReleases.length > 0) {
+        if (status & 2) this._draw(module);
         const releases = this._pendingReleases;
         this._pendingReleases = [];
         for (const code of releases) module.ccall('kiv_key', 'number', ['string', 'number', 'number'], [code, 0, 0]);
-        const second = module._kiv_run(budgetMs);
-        status = (second & 1) | ((status | second) & 2);
+        status = module._kiv_run(budgetMs);
       }
       if (status & 2) this._draw(module);
       if ((status & 1) === 0) {
         this._ended();
-        return false;
+        return 0;
       }
       if (this._startPaused && module._kiv_state() === 2) {
         this._startPaused = false;
         this.tap('Escape');
       }
       this._updateButtons();
-      return (status & 2) !== 0;
+      return status;
     }
 
+    // Puts the rows that changed on the canvas, straight from the module's
+    // memory.
     _draw(module) {
       const width = module._kiv_width();
       const height = module._kiv_height();
       if (width <= 0 || height <= 0) return;
+      let top = module._kiv_changed_top();
+      let end = module._kiv_changed_end();
       if (this._canvas.width !== width || this._canvas.height !== height) {
+        // A resized canvas is blank: all of it is new.
         this._canvas.width = width;
         this._canvas.height = height;
         this._fit();
+        top = 0;
+        end = height;
       }
-      const bytes = new Uint8ClampedArray(module.HEAPU8.buffer, module._kiv_rgba(), width * height * 4);
-      this._context.putImageData(new ImageData(bytes, width, height), 0, 0);
+      const address = module._kiv_rgba();
+      const image = this._image;
+      // The module's memory moves when it grows, and a new mode has a new buffer.
+      if (!image || image.data.buffer !== module.HEAPU8.buffer || image.data.byteOffset !== address ||
+          image.width !== width || image.height !== height) {
+        const bytes = new Uint8ClampedArray(module.HEAPU8.buffer, address, width * height * 4);
+        this._image = new ImageData(bytes, width, height);
+      }
+      this._context.putImageData(this._image, 0, 0, 0, top, width, end - top);
       this.dispatchEvent(new CustomEvent('kiv-frame'));
     }
 
     _ended() {
       this._playing = false;
       this._pendingReleases = [];
-      if (this._frameRequest) cancelAnimationFrame(this._frameRequest);
-      this._frameRequest = 0;
+      clearTimeout(this._wakeTimer);
+      this._wakeTimer = 0;
       this._canvas.hidden = true;
       if (this._message.hidden) this._hint.hidden = false;
       if (this._module) this._forgetFile(this._module);
@@ -376,8 +423,12 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
 
     _step(code) { this._whilePaused(code); }
 
+    // Touches the buttons only when the state changed: a change to the page
+    // costs the browser a layout and a repaint.
     _updateButtons() {
       const state = this.state;
+      if (state === this._buttonState) return;
+      this._buttonState = state;
       const b = this._buttons;
       b.play.disabled = b.close.disabled = state === 0 || state === 3;
       b.back.disabled = b.step.disabled = b.layer.disabled = state === 0 || state === 3;

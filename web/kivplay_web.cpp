@@ -86,9 +86,11 @@ EMSCRIPTEN_KEEPALIVE int kiv_open(const char* path) {
 
 // Runs passes of the main loop until one waits or `budgetMs` have gone by.
 // Bit 0 of the result: a file still plays; bit 1: a new picture is in
-// kiv_rgba(). When the loop ends, the teardown runs and kiv_exit_code() says
-// how it ended.
+// kiv_rgba(), its changed rows from kiv_changed_top() up to kiv_changed_end();
+// bit 2: the budget ran out with work left. When the loop ends, the teardown
+// runs and kiv_exit_code() says how it ended.
 EMSCRIPTEN_KEEPALIVE int kiv_run(double budgetMs) {
+  bool workLeft = false;
   if (player != nullptr) {
     const double start = emscripten_get_now();
     for (;;) {
@@ -98,11 +100,28 @@ EMSCRIPTEN_KEEPALIVE int kiv_run(double budgetMs) {
         Finish(result);
         break;
       }
-      if (pass == kiv::LoopPass::kIdle || emscripten_get_now() - start >= budgetMs) break;
+      if (pass == kiv::LoopPass::kIdle) break;
+      if (emscripten_get_now() - start >= budgetMs) {
+        workLeft = true;
+        break;
+      }
     }
   }
   const int shown = display.TakeShownPicture() ? 2 : 0;
-  return (player != nullptr ? 1 : 0) | shown;
+  return (player != nullptr ? 1 : 0) | shown | (workLeft && player != nullptr ? 4 : 0);
+}
+
+EMSCRIPTEN_KEEPALIVE int kiv_changed_top() { return display.ChangedTop(); }
+EMSCRIPTEN_KEEPALIVE int kiv_changed_end() { return display.ChangedEnd(); }
+
+// After a kiv_run that ended idle: milliseconds until the player has
+// something to show by itself (the next frame), 0 when it has work now
+// (loading), -1 when only a key can change anything (paused, no file).
+EMSCRIPTEN_KEEPALIVE double kiv_wait_ms() {
+  const auto* playing = static_cast<const kiv::Player*>(player);
+  if (playing == nullptr || playing->State == kiv::Player::kPaused) return -1.0;
+  if (playing->State != kiv::Player::kPlaying) return 0.0;
+  return playing->MsUntilNextFrame();
 }
 
 EMSCRIPTEN_KEEPALIVE int kiv_exit_code() { return exitCode; }

@@ -17,42 +17,51 @@ bool WebDisplay::SetPalette(const std::uint8_t* rgb, std::uint32_t first, std::u
   return true;
 }
 
+// The RGBA copy starts transparent, a value no palette colour converts to,
+// so that the first picture of a mode is converted and drawn in full.
 bool WebDisplay::SetVideoMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) {
   if (!MemoryDisplay::SetVideoMode(width, height, bitsPerPixel)) {
     rgba_.clear();
     return false;
   }
-  rgba_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4, 0);
-  lastPixels_.clear();
+  rgba_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
   shown_ = true;
   return true;
 }
 
+// One pass converts and compares: the paused player flips the same picture
+// every tick, and a playing one often changes only part of the screen, so
+// most rows cost the canvas nothing.
 bool WebDisplay::TakeShownPicture() {
+  changedTop_ = changedEnd_ = 0;
   if (!shown_ || Pixels().empty()) return false;
   shown_ = false;
-  if (lastPixels_ == Pixels() && std::memcmp(lastPalette_, Palette(), sizeof lastPalette_) == 0) {
-    return false;
-  }
-  lastPixels_ = Pixels();
-  std::memcpy(lastPalette_, Palette(), sizeof lastPalette_);
-  const std::size_t width = static_cast<std::size_t>(Width());
-  const std::size_t height = static_cast<std::size_t>(Height());
-  const std::size_t pitch = static_cast<std::size_t>(Pitch());
+  std::uint32_t colours[256];
   const std::uint8_t* palette = Palette();
-  std::uint8_t* out = rgba_.data();
-  for (std::size_t y = 0; y < height; ++y) {
-    const std::uint8_t* row = Pixels().data() + y * pitch;
+  for (int i = 0; i < 256; ++i) {
+    const std::uint8_t rgbaBytes[4] = {palette[3 * i], palette[3 * i + 1], palette[3 * i + 2], 255};
+    std::memcpy(&colours[i], rgbaBytes, sizeof colours[i]);
+  }
+  const std::size_t width = static_cast<std::size_t>(Width());
+  const std::int32_t height = Height();
+  const std::size_t pitch = static_cast<std::size_t>(Pitch());
+  bool any = false;
+  for (std::int32_t y = 0; y < height; ++y) {
+    const std::uint8_t* row = Pixels().data() + static_cast<std::size_t>(y) * pitch;
+    std::uint32_t* out = rgba_.data() + static_cast<std::size_t>(y) * width;
+    bool rowChanged = false;
     for (std::size_t x = 0; x < width; ++x) {
-      const std::uint8_t* colour = palette + 3 * row[x];
-      out[0] = colour[0];
-      out[1] = colour[1];
-      out[2] = colour[2];
-      out[3] = 255;
-      out += 4;
+      const std::uint32_t colour = colours[row[x]];
+      rowChanged |= out[x] != colour;
+      out[x] = colour;
+    }
+    if (rowChanged) {
+      if (!any) changedTop_ = y;
+      changedEnd_ = y + 1;
+      any = true;
     }
   }
-  return true;
+  return any;
 }
 
 }  // namespace kiv::web

@@ -16,18 +16,22 @@ class WebDisplay : public MemoryDisplay {
   bool SetVideoMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) override;
 
   // Converts the screen through the palette into Rgba() when something was
-  // shown since the last call; true when it did.
+  // shown since the last call; true when a pixel of Rgba() changed. The rows
+  // that changed are then ChangedTop() up to, not including, ChangedEnd():
+  // the canvas needs only those again.
   bool TakeShownPicture();
   // width * height * 4 bytes, row by row without padding; valid until the
   // next SetVideoMode.
-  const std::uint8_t* Rgba() const { return rgba_.data(); }
+  const std::uint8_t* Rgba() const { return reinterpret_cast<const std::uint8_t*>(rgba_.data()); }
+  std::int32_t ChangedTop() const { return changedTop_; }
+  std::int32_t ChangedEnd() const { return changedEnd_; }
 
  private:
-  std::vector<std::uint8_t> rgba_;
-  // The screen and palette last converted: a flip that shows the same
-  // picture again (the paused player redraws every tick) costs no canvas work.
-  std::vector<std::uint8_t> lastPixels_;
-  std::uint8_t lastPalette_[256 * 3] = {};
+  // One RGBA pixel per 32-bit word, in the canvas's byte order: comparing
+  // and storing a word per pixel keeps the pass over the screen short.
+  std::vector<std::uint32_t> rgba_;
+  std::int32_t changedTop_ = 0;
+  std::int32_t changedEnd_ = 0;
   bool shown_ = false;
 };
 

@@ -199,6 +199,20 @@ int Player::Update() {
   return 1;
 }
 
+double Player::MsUntilNextFrame() const {
+  const FrameClock& clock = TheFrameClock();
+  const double interval =
+      FrameRate > 0.0f ? kTicksPerSecond / static_cast<double>(FrameRate) : INFINITY;
+  if (!(interval < INFINITY) || clock.PeriodMs <= 0) return -1.0;
+  const double ticksLeft = interval - clock.ElapsedTicks;
+  if (ticksLeft <= 0.0) return 0.0;
+  // The clock counts whole periods from LastTickTime; part of the next one
+  // may already have gone by.
+  const DWORD sinceLastTick = timeGetTime() - clock.LastTickTime;
+  const double ms = std::ceil(ticksLeft) * clock.PeriodMs - static_cast<double>(sinceLastTick);
+  return ms > 0.0 ? ms : 0.0;
+}
+
 bool TickUntilLoaded(Player& player) {
   while (player.State == Player::kLoading) {
     if (player.Update() == 0) return false;

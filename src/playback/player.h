@@ -39,6 +39,10 @@ class Player : public AppModule {
   bool LoadFailed() const { return loadFailed_; }
   // Why the load failed (meaningful when LoadFailed()).
   const AnimationError& LoadError() const { return loadError_; }
+  // While playing: milliseconds until a tick would show the next frame by
+  // the frame clock, 0 when one is due now, negative when the rate never
+  // makes one due. A caller that sleeps this long wakes no earlier than needed.
+  double MsUntilNextFrame() const;
   // How long one Loading tick reads (10 ms; zero reads one piece per tick).
   void SetLoadSlice(std::chrono::steady_clock::duration slice) { loadSlice_ = slice; }
 

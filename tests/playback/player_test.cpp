@@ -65,6 +65,36 @@ TEST_F(PlayerTest, FramesFallDueByRate) {
   }
 }
 
+// A page that sleeps until the next frame must wake neither late (a frame
+// shown late) nor early (a wasted wake-up): a tick 1 ms before the time
+// given shows nothing, a tick at it shows the frame.
+TEST_F(PlayerTest, TimeToTheNextFrameIsWhenATickShowsIt) {
+  for (float rate : {25.0f, 30.0f, 12.5f, 7.3f}) {
+    StartPlaying(FileSpec{.frameRate = rate});
+    for (int frame = 0; frame < 12; ++frame) {
+      const double wait = player_->MsUntilNextFrame();
+      ASSERT_GT(wait, 0.0) << rate;
+      const int flips = display_->FlipCount();
+      Tick(static_cast<DWORD>(wait) - 1);
+      ASSERT_EQ(display_->FlipCount(), flips) << rate << " frame " << frame;
+      // Part of a period has gone by since the clock last counted one.
+      ASSERT_EQ(player_->MsUntilNextFrame(), 1.0) << rate << " frame " << frame;
+      Tick(1);
+      ASSERT_EQ(display_->FlipCount(), flips + 1) << rate << " frame " << frame;
+    }
+    time_.Advance(1000);  // held up: a frame is overdue
+    EXPECT_EQ(player_->MsUntilNextFrame(), 0.0) << rate;
+    player_->Shutdown();
+    delete player_;
+    player_ = nullptr;
+  }
+  StartPlaying(FileSpec{});
+  for (float rate : {0.0f, -5.0f, std::numeric_limits<float>::quiet_NaN()}) {
+    player_->FrameRate = rate;
+    EXPECT_LT(player_->MsUntilNextFrame(), 0.0) << rate;
+  }
+}
+
 TEST_F(PlayerTest, RateThatDoesNotDivideHundredKeepsItsAverage) {
   StartPlaying(FileSpec{.frameRate = 30.0f});
   int flips = 0;
