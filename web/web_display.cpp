@@ -34,7 +34,14 @@ bool WebDisplay::SetVideoMode(std::int32_t width, std::int32_t height, std::int3
 // most rows cost the canvas nothing.
 bool WebDisplay::TakeShownPicture() {
   changedTop_ = changedEnd_ = 0;
-  if (!shown_ || Pixels().empty()) return false;
+  const std::size_t width = static_cast<std::size_t>(Width());
+  const std::int32_t height = Height();
+  // A mode that failed keeps the screen of the one before but has no RGBA
+  // copy to convert into.
+  if (!shown_ || Pixels().empty() || height <= 0 ||
+      rgba_.size() != width * static_cast<std::size_t>(height)) {
+    return false;
+  }
   shown_ = false;
   std::uint32_t colours[256];
   const std::uint8_t* palette = Palette();
@@ -42,8 +49,6 @@ bool WebDisplay::TakeShownPicture() {
     const std::uint8_t rgbaBytes[4] = {palette[3 * i], palette[3 * i + 1], palette[3 * i + 2], 255};
     std::memcpy(&colours[i], rgbaBytes, sizeof colours[i]);
   }
-  const std::size_t width = static_cast<std::size_t>(Width());
-  const std::int32_t height = Height();
   const std::size_t pitch = static_cast<std::size_t>(Pitch());
   bool any = false;
   for (std::int32_t y = 0; y < height; ++y) {
