@@ -94,7 +94,7 @@ fuzz: deps
 # WebAssembly and embedded). Debian's emscripten needs node to find Debian's
 # own JavaScript modules, and its test emulator setting does not suit node 20.
 web: deps-web
-	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=MinSizeRel \
+	@NODE_PATH=/usr/share/nodejs emcmake cmake -S . -B $(WEB_BUILD) -DCMAKE_BUILD_TYPE=Release \
 	  -DKIV_TESTS=OFF -DKIV_BENCH=OFF -DCMAKE_CROSSCOMPILING_EMULATOR=node >/dev/null
 	@NODE_PATH=/usr/share/nodejs cmake --build $(WEB_BUILD) -j $(JOBS)
 	@ls -l $(WEB_BUILD)/kivplay.html $(WEB_BUILD)/kivplay.js

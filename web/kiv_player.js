@@ -1,5 +1,6 @@
 // <kiv-player>: plays a KIV animation in the page with the player compiled
-// to WebAssembly (KivPlayCore, above). Each element runs a module of its own.
+// to WebAssembly (KivPlayCore, above, and its module below). Each element
+// runs an instance of its own; the module is compiled once for all.
 //
 //   <kiv-player src="a.kiv"></kiv-player>      plays a file of the same site
 //   paused      starts paused on the first frame
@@ -42,6 +43,28 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
 `;
 
   let activePlayer = null;  // the element that the keyboard drives
+
+  // The compiled player, gzipped, in base64 (written here when the page is built).
+  const kWasm = '@KIV_WASM_GZIP_BASE64@';
+  let compiled = null;
+
+  function decodeBase64(text) {
+    if (typeof Uint8Array.fromBase64 === 'function') return Uint8Array.fromBase64(text);
+    const binary = atob(text);
+    const bytes = new Uint8Array(binary.length);
+    for (let i = 0; i < binary.length; ++i) bytes[i] = binary.charCodeAt(i);
+    return bytes;
+  }
+
+  // Unzips and compiles the module once, in the background, as soon as the
+  // script runs: by the time a file has arrived the player is ready for it.
+  function compiledModule() {
+    if (!compiled) {
+      const unzipped = new Blob([decodeBase64(kWasm)]).stream().pipeThrough(new DecompressionStream('gzip'));
+      compiled = new Response(unzipped).arrayBuffer().then((bytes) => WebAssembly.compile(bytes));
+    }
+    return compiled;
+  }
 
   function adoptStyle(shadow) {
     // A constructed style sheet is allowed under a strict Content-Security-Policy.
@@ -155,6 +178,12 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     _ensureModule() {
       if (!this._modulePromise) {
         this._modulePromise = KivPlayCore({
+          instantiateWasm: (imports, receive) => {
+            compiledModule()
+              .then((module) => WebAssembly.instantiate(module, imports).then((instance) => receive(instance, module)))
+              .catch((error) => this._showMessage('Error', 'The player could not start: ' + error));
+            return {};
+          },
           onMessage: (caption, text) => this._showMessage(caption, text),
           onCaption: (caption) => this._setCaption(caption),
           print: (text) => console.log(text),
@@ -205,21 +234,21 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       });
     }
 
-    // Writes what `openSource()` gives (its size, or 0 when unknown, and its
-    // pieces from next() until null) into the module's file system with a
-    // progress bar, then plays it. A later open cancels this one.
+    // Reads what `openSource()` gives (its size, or 0 when unknown, and its
+    // pieces from next() until null) with a progress bar, then plays it. The
+    // file system takes the bytes as they are, without a copy. A later open
+    // cancels this one.
     async _load(name, openSource) {
       activePlayer = this;
       const token = ++this._loadToken;
       const module = await this._ensureModule();
       if (token !== this._loadToken) return;
-      const stream = this._beginWrite(module, name);
-      let written = 0;
+      this._beginLoad(module, name);
+      let bytes;
       try {
         const source = await openSource();
-        // Room for the whole file at once: growing it piece by piece would
-        // copy a large file over and over.
-        if (source.size > 0) module.FS.ftruncate(stream.fd, source.size);
+        let buffer = new Uint8Array(source.size);
+        let length = 0;
         for (;;) {
           const piece = await source.next();
           if (token !== this._loadToken) {
@@ -227,29 +256,32 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
             return;
           }
           if (!piece) break;
-          module.FS.write(stream, piece, 0, piece.length, written);
-          written += piece.length;
-          if (source.size > 0) this._setProgress(Math.min(1, written / source.size));
+          if (length + piece.length > buffer.length) {
+            // More than announced (or nothing announced): grow by half again.
+            const larger = new Uint8Array(Math.max(length + piece.length, Math.floor(buffer.length * 1.5)));
+            larger.set(buffer.subarray(0, length));
+            buffer = larger;
+          }
+          buffer.set(piece, length);
+          length += piece.length;
+          if (source.size > 0) this._setProgress(Math.min(1, length / source.size));
         }
-        // A source shorter than it said leaves no zeros behind.
-        module.FS.ftruncate(stream.fd, written);
+        bytes = buffer.subarray(0, length);
       } catch (error) {
         this._failRead(name, error);
         return;
-      } finally {
-        module.FS.close(stream);
       }
+      module.FS.writeFile(kFileDir + '/' + name, bytes, { canOwn: true });
       this._start(module, name);
     }
 
-    _beginWrite(module, name) {
+    _beginLoad(module, name) {
       this._close(module);
       this._forgetFile(module);
       this._hideMessage();
       this._setProgress(0);
       this._progress.hidden = false;
       this._fileName = name;
-      return module.FS.open(kFileDir + '/' + name, 'w');
     }
 
     _failRead(name, error) {
@@ -536,5 +568,6 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     }
   });
 
+  compiledModule().catch(() => {});  // an element that needs it reports a failure
   if (!customElements.get('kiv-player')) customElements.define('kiv-player', KivPlayer);
 })();

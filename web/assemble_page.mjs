@@ -1,0 +1,41 @@
+// Writes the page from the compiled player:
+//   kivplay.js    the module's glue (the factory KivPlayCore), then the
+//                 element, with the module itself in it, gzipped, as base64
+//   kivplay.html  the page, with the same script inline: it works opened
+//                 alone (a file on disk with nothing beside it). Where a
+//                 Content-Security-Policy refuses inline scripts, the page
+//                 runs kivplay.js from beside it instead.
+//
+// node assemble_page.mjs CORE_JS CORE_WASM ELEMENT_JS PAGE_HTML OUT_JS OUT_HTML
+import fs from 'node:fs';
+import zlib from 'node:zlib';
+
+const [coreJs, coreWasm, elementJs, pageHtml, outJs, outHtml] = process.argv.slice(2);
+if (!outHtml) {
+  console.error('usage: node assemble_page.mjs CORE_JS CORE_WASM ELEMENT_JS PAGE_HTML OUT_JS OUT_HTML');
+  process.exit(2);
+}
+
+function fill(text, marker, value) {
+  const at = text.indexOf(marker);
+  if (at < 0 || text.indexOf(marker, at + 1) >= 0) {
+    throw new Error(`expected ${marker} exactly once`);
+  }
+  // A function, so that '$' in the value is taken as it is.
+  return text.replace(marker, () => value);
+}
+
+// The module gzipped: less than half the text for the browser to read
+// before the player can start (it unzips it with DecompressionStream).
+const element = fill(fs.readFileSync(elementJs, 'utf8'), '@KIV_WASM_GZIP_BASE64@',
+  zlib.gzipSync(fs.readFileSync(coreWasm), { level: 9 }).toString('base64'));
+const script = `${fs.readFileSync(coreJs, 'utf8')}\n${element}`;
+// Inside <script> the HTML parser ends the element at "</script" and treats
+// "<!--" specially; the script must contain neither.
+if (/<\/script|<!--/i.test(script)) throw new Error('the script cannot be put inline in the page');
+// The page runs whichever copy comes first: the inline one, or kivplay.js
+// where a policy refuses inline scripts. A page that loads kivplay.js twice
+// also gets one player.
+const guarded = `if (!window.customElements.get('kiv-player')) {\n${script}\n}\n`;
+fs.writeFileSync(outJs, guarded);
+fs.writeFileSync(outHtml, fill(fs.readFileSync(pageHtml, 'utf8'), '/*@KIVPLAY_JS@*/', guarded));
