@@ -110,7 +110,8 @@ web-test: web build-run
 	  --target anim_tests image_tests playback_tests resources_tests shell_tests
 	@cd $(WEB_BUILD)/unit && ctest -L unit -j $(JOBS) --output-on-failure
 	@cd web/tests && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --silent
-	@node web/tests/page_test.mjs $(WEB_BUILD) $(BUILD)/tools/kivtool/kivtool $(DEMO) $(WEB_BUILD)/page-test
+	@node web/tests/page_test.mjs $(WEB_BUILD) $(BUILD)/tools/kivtool/kivtool $(BUILD)/tools/makedemo/makedemo \
+	  $(DEMO) $(WEB_BUILD)/page-test
 
 # Installs into PREFIX (default /usr/local); DESTDIR stages it elsewhere.
 install: build-run

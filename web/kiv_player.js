@@ -11,16 +11,16 @@
 (function () {
   'use strict';
 
-  // The page's budget per animation frame for the player's ticks: enough for
-  // a 100 fps file on a 60 Hz screen, and far from a long task. A load reads
-  // a slice per tick and gets more of each frame, still well below 100 ms.
+  // The page's budget per turn for the player's ticks: far from a long task
+  // even on a busy machine. A load reads a slice per tick and gets more,
+  // still far below 100 ms.
   const kRunBudgetMs = 12;
-  const kLoadBudgetMs = 40;
+  const kLoadBudgetMs = 15;
   // A playing player sleeps until its next frame is due, and at most this
   // long (a file may have a rate of one frame a day).
   const kLongestSleepMs = 1000;
   // Files are read in pieces so that a large one never stalls the page.
-  const kReadPiece = 4 << 20;
+  const kReadPiece = 1 << 20;
   const kFileDir = '/files';
 
   const kStyle = `
@@ -102,6 +102,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       this._fileName = null;
       this._wakeTimer = 0;
       this._wakeDue = 0;
+      this._picturePending = false;
       this._image = null;
       this._buttonState = -1;
       this._pendingReleases = [];
@@ -272,7 +273,9 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         return;
       }
       module.FS.writeFile(kFileDir + '/' + name, bytes, { canOwn: true });
-      this._start(module, name);
+      // Opening sets up the screen and the player's tables: a task of its own.
+      await new Promise((resolve) => setTimeout(resolve, 0));
+      if (token === this._loadToken) this._start(module, name);
     }
 
     _beginLoad(module, name) {
@@ -297,17 +300,19 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     }
 
     _start(module, name) {
-      this._progress.hidden = true;
       if (this._manualClock) module._kiv_manual_clock(1, 0);
       this._playing = module.ccall('kiv_open', 'number', ['string'], [name]) === 1;
       this._startPaused = this._playing && this.hasAttribute('paused');
       this._updateButtons();
       if (this._playing) {
-        this._canvas.hidden = false;
+        // The bar runs on, without a measure, until the first picture.
+        this._progress.removeAttribute('value');
+        this._progress.hidden = false;
         this._hint.hidden = true;
         this.dispatchEvent(new CustomEvent('kiv-open', { detail: { name } }));
         this._schedule();
       } else {
+        this._progress.hidden = true;
         this._forgetFile(module);
       }
     }
@@ -349,19 +354,33 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     }
 
     // One turn of the main loop's passes, then the keys released since.
-    // kiv_run's status: 1 a file plays, 2 a new picture, 4 work left.
+    // kiv_run's status: 1 a file plays, 2 a picture shown, 4 work left.
     _run(budgetMs) {
       const module = this._module;
       if (!module || !this._playing) return 0;
+      if (this._picturePending) {
+        this._picturePending = false;
+        this._takePicture(module);
+      }
+      const began = performance.now();
       let status = module._kiv_run(budgetMs);
       if (this._pendingReleases.length > 0) {
-        if (status & 2) this._draw(module);
+        if (status & 2) this._takePicture(module);
         const releases = this._pendingReleases;
         this._pendingReleases = [];
         for (const code of releases) module.ccall('kiv_key', 'number', ['string', 'number', 'number'], [code, 0, 0]);
         status = module._kiv_run(budgetMs);
       }
-      if (status & 2) this._draw(module);
+      if (status & 2) {
+        // A turn that has taken its time already (the end of a load) draws in
+        // the next one: a large screen's picture is a long task of its own.
+        if (performance.now() - began > budgetMs && !this._manualClock) {
+          this._picturePending = true;
+          status |= 4;
+        } else {
+          this._takePicture(module);
+        }
+      }
       if ((status & 1) === 0) {
         this._ended();
         return 0;
@@ -372,6 +391,10 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       }
       this._updateButtons();
       return status;
+    }
+
+    _takePicture(module) {
+      if (module._kiv_take_picture()) this._draw(module);
     }
 
     // Puts the rows that changed on the canvas, straight from the module's
@@ -399,15 +422,21 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         this._image = new ImageData(bytes, width, height);
       }
       this._context.putImageData(this._image, 0, 0, 0, top, width, end - top);
+      if (this._canvas.hidden) {
+        this._canvas.hidden = false;
+        this._progress.hidden = true;
+      }
       this.dispatchEvent(new CustomEvent('kiv-frame'));
     }
 
     _ended() {
       this._playing = false;
       this._pendingReleases = [];
+      this._picturePending = false;
       clearTimeout(this._wakeTimer);
       this._wakeTimer = 0;
       this._canvas.hidden = true;
+      this._progress.hidden = true;
       if (this._message.hidden) this._hint.hidden = false;
       if (this._module) this._forgetFile(this._module);
       this._updateButtons();
@@ -480,9 +509,11 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     _fit() {
       const width = this._canvas.width;
       const height = this._canvas.height;
+      // The document sees the element, not the stage inside its shadow root.
+      const full = this.shadowRoot.fullscreenElement === this._stage;
       let room;
-      if (document.fullscreenElement === this._stage) {
-        room = { width: screen.width, height: screen.height };
+      if (full) {
+        room = { width: window.innerWidth, height: window.innerHeight };
       } else if (this.hasAttribute('page')) {
         room = this._stage.getBoundingClientRect();
       } else {
@@ -491,7 +522,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         if (boxWidth > 0) room.width = boxWidth;
       }
       const scale = Math.max(1, Math.floor(Math.min(room.width / width, room.height / height)) || 1);
-      this._scale = this.hasAttribute('page') || document.fullscreenElement === this._stage ? scale : 1;
+      this._scale = this.hasAttribute('page') || full ? scale : 1;
       this._canvas.style.width = width * this._scale + 'px';
       this._canvas.style.height = height * this._scale + 'px';
     }

@@ -3,7 +3,10 @@
 // per animation frame; keystrokes arrive as positions (KeyboardEvent.code).
 #include <emscripten.h>
 
+#include <sys/stat.h>
+
 #include <bitset>
+#include <cstdlib>
 
 #include "app/main_loop.h"
 #include "app/startup.h"
@@ -51,6 +54,17 @@ void ClearForNextFile() {
   keysDown.reset();
 }
 
+// The load keeps the whole file in the heap. Growing the module's memory
+// step by step as the frames arrive may copy all of it each time (a task of
+// hundreds of milliseconds for a large file); one step up front copies only
+// what there is before the load.
+void ReserveHeapFor(const char* path) {
+  struct stat info {};
+  if (::stat(path, &info) != 0 || info.st_size <= 0) return;
+  const std::size_t wanted = static_cast<std::size_t>(info.st_size) + (std::size_t{1} << 20);
+  std::free(std::malloc(wanted));
+}
+
 void Finish(int loopResult) {
   exitCode = kiv::FinishKivPlay(services, player, loopResult);
   player = nullptr;
@@ -76,6 +90,7 @@ EMSCRIPTEN_KEEPALIVE void kiv_close() {
 EMSCRIPTEN_KEEPALIVE int kiv_open(const char* path) {
   kiv_close();
   exitCode = 0;
+  ReserveHeapFor(path);
   if (!kiv::StartKivPlay(services, nullptr, nullptr, path, SW_SHOWNORMAL, &player, &exitCode)) {
     player = nullptr;
     ClearForNextFile();
@@ -85,10 +100,9 @@ EMSCRIPTEN_KEEPALIVE int kiv_open(const char* path) {
 }
 
 // Runs passes of the main loop until one waits or `budgetMs` have gone by.
-// Bit 0 of the result: a file still plays; bit 1: a new picture is in
-// kiv_rgba(), its changed rows from kiv_changed_top() up to kiv_changed_end();
-// bit 2: the budget ran out with work left. When the loop ends, the teardown
-// runs and kiv_exit_code() says how it ended.
+// Bit 0 of the result: a file still plays; bit 1: a picture was shown, for
+// kiv_take_picture(); bit 2: the budget ran out with work left. When the loop
+// ends, the teardown runs and kiv_exit_code() says how it ended.
 EMSCRIPTEN_KEEPALIVE int kiv_run(double budgetMs) {
   bool workLeft = false;
   if (player != nullptr) {
@@ -107,10 +121,17 @@ EMSCRIPTEN_KEEPALIVE int kiv_run(double budgetMs) {
       }
     }
   }
-  const int shown = display.TakeShownPicture() ? 2 : 0;
+  // While the file loads the screen is the blank one that the start-up drew:
+  // the page shows its progress instead, and converts and draws nothing
+  // until the first frame (for a large screen that is a long task saved).
+  const bool loading = player != nullptr && static_cast<kiv::Player*>(player)->State == kiv::Player::kLoading;
+  const int shown = !loading && display.HasShownPicture() ? 2 : 0;
   return (player != nullptr ? 1 : 0) | shown | (workLeft && player != nullptr ? 4 : 0);
 }
 
+// Converts what was shown into kiv_rgba(); 1 when it changed, its changed
+// rows from kiv_changed_top() up to kiv_changed_end().
+EMSCRIPTEN_KEEPALIVE int kiv_take_picture() { return display.TakeShownPicture() ? 1 : 0; }
 EMSCRIPTEN_KEEPALIVE int kiv_changed_top() { return display.ChangedTop(); }
 EMSCRIPTEN_KEEPALIVE int kiv_changed_end() { return display.ChangedEnd(); }
 

@@ -17,14 +17,21 @@ bool WebDisplay::SetPalette(const std::uint8_t* rgb, std::uint32_t first, std::u
   return true;
 }
 
-// The RGBA copy starts transparent, a value no palette colour converts to,
-// so that the first picture of a mode is converted and drawn in full.
+// The first picture of a mode is converted and drawn in full. The RGBA copy
+// is not cleared first: a large screen's memory is then touched once, not
+// twice, while a file opens.
 bool WebDisplay::SetVideoMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) {
   if (!MemoryDisplay::SetVideoMode(width, height, bitsPerPixel)) {
-    rgba_.clear();
+    rgba_.reset();
+    rgbaPixels_ = 0;
     return false;
   }
-  rgba_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  if (pixels != rgbaPixels_) {
+    rgba_.reset(new std::uint32_t[pixels]);  // left uninitialised: see fresh_
+    rgbaPixels_ = pixels;
+  }
+  fresh_ = true;
   shown_ = true;
   return true;
 }
@@ -39,7 +46,7 @@ bool WebDisplay::TakeShownPicture() {
   // A mode that failed keeps the screen of the one before but has no RGBA
   // copy to convert into.
   if (!shown_ || Pixels().empty() || height <= 0 ||
-      rgba_.size() != width * static_cast<std::size_t>(height)) {
+      rgbaPixels_ != width * static_cast<std::size_t>(height)) {
     return false;
   }
   shown_ = false;
@@ -53,12 +60,16 @@ bool WebDisplay::TakeShownPicture() {
   bool any = false;
   for (std::int32_t y = 0; y < height; ++y) {
     const std::uint8_t* row = Pixels().data() + static_cast<std::size_t>(y) * pitch;
-    std::uint32_t* out = rgba_.data() + static_cast<std::size_t>(y) * width;
-    bool rowChanged = false;
-    for (std::size_t x = 0; x < width; ++x) {
-      const std::uint32_t colour = colours[row[x]];
-      rowChanged |= out[x] != colour;
-      out[x] = colour;
+    std::uint32_t* out = rgba_.get() + static_cast<std::size_t>(y) * width;
+    bool rowChanged = fresh_;
+    if (fresh_) {
+      for (std::size_t x = 0; x < width; ++x) out[x] = colours[row[x]];
+    } else {
+      for (std::size_t x = 0; x < width; ++x) {
+        const std::uint32_t colour = colours[row[x]];
+        rowChanged |= out[x] != colour;
+        out[x] = colour;
+      }
     }
     if (rowChanged) {
       if (!any) changedTop_ = y;
@@ -66,6 +77,7 @@ bool WebDisplay::TakeShownPicture() {
       any = true;
     }
   }
+  fresh_ = false;
   return any;
 }
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "display/display.h"
 
@@ -20,18 +20,22 @@ class WebDisplay : public MemoryDisplay {
   // that changed are then ChangedTop() up to, not including, ChangedEnd():
   // the canvas needs only those again.
   bool TakeShownPicture();
+  // Something was shown since the last TakeShownPicture.
+  bool HasShownPicture() const { return shown_; }
   // width * height * 4 bytes, row by row without padding; valid until the
   // next SetVideoMode.
-  const std::uint8_t* Rgba() const { return reinterpret_cast<const std::uint8_t*>(rgba_.data()); }
+  const std::uint8_t* Rgba() const { return reinterpret_cast<const std::uint8_t*>(rgba_.get()); }
   std::int32_t ChangedTop() const { return changedTop_; }
   std::int32_t ChangedEnd() const { return changedEnd_; }
 
  private:
   // One RGBA pixel per 32-bit word, in the canvas's byte order: comparing
   // and storing a word per pixel keeps the pass over the screen short.
-  std::vector<std::uint32_t> rgba_;
+  std::unique_ptr<std::uint32_t[]> rgba_;
+  std::size_t rgbaPixels_ = 0;
   std::int32_t changedTop_ = 0;
   std::int32_t changedEnd_ = 0;
+  bool fresh_ = false;  // nothing of this mode converted yet
   bool shown_ = false;
 };
 

@@ -42,6 +42,7 @@ struct RenderOptions {
   std::string output;
   std::string frames;
   bool paused = false;
+  bool noLayer = false;
   bool haveStartNumber = false;
   std::uint32_t startNumber = 0;
   bool salvage = false;

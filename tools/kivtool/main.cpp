@@ -27,7 +27,7 @@ const char kSynopsis[] =
     "  kivtool check FILE...\n"
     "  kivtool export FILE -o OUTPUT [--format png|gif|rgb24] [--composite] [--background]\n"
     "                 [--frames A-B] [--start-number N] [--salvage] [-n] [-q]\n"
-    "  kivtool render FILE -o PATTERN [--frames A-B] [--paused] [--start-number N] [--salvage] [-n] [-q]\n"
+    "  kivtool render FILE -o PATTERN [--frames A-B] [--paused] [--no-layer] [--start-number N] [--salvage] [-n] [-q]\n"
     "  kivtool create -o OUT.kiv [--fps F] [--version V] [--first N] [--loop-start N] [--loop-end N]\n"
     "                 [--dither none|ordered|diffusion] [--keep-indices] [--background BG.png] [-n] [-q]\n"
     "                 INPUT... (PNG, animated GIF, or - for a PNG stream)\n"
@@ -98,6 +98,7 @@ int main(int argc, char** argv) {
   renderCommand->add_option("-o,--output", render.output, "a PNG name pattern with %d or %0Nd")->required();
   renderCommand->add_option("--frames", render.frames, "only frames A to B (frame numbers)");
   renderCommand->add_flag("--paused", render.paused, "the screens of the paused player");
+  renderCommand->add_flag("--no-layer", render.noLayer, "the screens with the background layer off (the L key)");
   CLI::Option* renderStart = renderCommand->add_option(
       "--start-number", render.startNumber, "number of the first file (default: the frame number)");
   renderCommand->add_flag("--salvage", render.salvage,

@@ -1,4 +1,4 @@
-// kivtool render FILE -o PATTERN [--frames A-B] [--paused] [--start-number N] [--salvage]
+// kivtool render FILE -o PATTERN [--frames A-B] [--paused] [--no-layer] [--start-number N] [--salvage]
 //
 // Runs the Player on a display in memory with a simulated clock and writes
 // each screen it shows (frame, background layer, text lines) as an 8-bit
@@ -212,6 +212,8 @@ int RunRender(const RenderOptions& options) {
     return kExitFinding;
   }
   kiv::Player& player = run.player();
+  // The screens after L: the frames drawn without the background behind them.
+  if (options.noLayer) player.BackgroundLayer = 0;
   const std::uint32_t from = job.range.from, to = job.range.to;
   std::vector<std::uint8_t> screen, palette;
   ScreenPicture(run.display(), &screen, &palette);

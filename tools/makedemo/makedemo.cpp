@@ -1,7 +1,10 @@
 // Generates the demo animation: shapes in the grey, blue and red ramps moving
 // over a background that shows through palette index 127.
 //
-//   makedemo [--width W] [--height H] [--frames N] [--fps F] [--first N] OUTPUT
+//   makedemo [--width W] [--height H] [--frames N] [--fps F] [--first N] [--noise] OUTPUT
+//
+// --noise fills each frame with pseudo-random pixels instead, which do not
+// compress: a large file for load tests, quickly.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -102,6 +105,17 @@ Picture MakeFrame(int width, int height, int index, int count) {
   return picture;
 }
 
+// Pixels from a fixed linear congruential sequence: the same file every run.
+Picture MakeNoiseFrame(int width, int height, int index) {
+  Picture picture(width, height, 0);
+  std::uint32_t state = 2166136261u ^ static_cast<std::uint32_t>(index);
+  for (std::uint8_t& pixel : picture.pixels) {
+    state = state * 1664525u + 1013904223u;
+    pixel = static_cast<std::uint8_t>(state >> 24);
+  }
+  return picture;
+}
+
 bool ParseInt(const char* text, long low, long high, long* value) {
   char* end = nullptr;
   const long v = std::strtol(text, &end, 10);
@@ -113,7 +127,7 @@ bool ParseInt(const char* text, long low, long high, long* value) {
 int Usage() {
   std::fprintf(stderr,
                "usage: makedemo [--width W] [--height H] [--frames N] [--fps F] [--first N] "
-               "OUTPUT\n");
+               "[--noise] OUTPUT\n");
   return 2;
 }
 
@@ -122,6 +136,7 @@ int Usage() {
 int main(int argc, char** argv) {
   long width = 640, height = 480, frames = 75, first = 0;
   double fps = 25.0;
+  bool noise = false;
   const char* output = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -138,6 +153,8 @@ int main(int argc, char** argv) {
       char* end = nullptr;
       fps = std::strtod(argv[++i], &end);
       if (*end != '\0' || !(fps >= 0.0) || fps > 1000.0) return Usage();
+    } else if (arg == "--noise") {
+      noise = true;
     } else if (!arg.empty() && arg[0] != '-' && output == nullptr) {
       output = argv[i];
     } else {
@@ -150,7 +167,8 @@ int main(int argc, char** argv) {
   std::vector<std::vector<std::uint8_t>> pictures;
   pictures.reserve(static_cast<std::size_t>(frames));
   for (int i = 0; i < frames; ++i) {
-    pictures.push_back(MakeFrame(w, h, i, static_cast<int>(frames)).pixels);
+    pictures.push_back(noise ? MakeNoiseFrame(w, h, i).pixels
+                             : MakeFrame(w, h, i, static_cast<int>(frames)).pixels);
   }
   kiv::AnimationWriteOptions options;
   options.version = 949;

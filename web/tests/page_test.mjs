@@ -1,9 +1,11 @@
-// The page in headless chromium: opened from file://, files opened through
-// the file input and by a drop, canvas pixels against `kivtool render`, keys
-// and buttons, a corrupt file, two players on one page, and no network
-// request for a local file.
+// The page in headless chromium: opened from file:// (with kivplay.js beside
+// it and alone), files opened through the file input and by a drop, canvas
+// pixels against `kivtool render` playing, paused and with the layer off,
+// keys and buttons, fullscreen, a corrupt file, a large file, two players on
+// one page, no network request for a local file, and the page served under a
+// strict Content-Security-Policy.
 //
-// node page_test.mjs PAGE_DIR KIVTOOL DEMO_KIV WORK_DIR
+// node page_test.mjs PAGE_DIR KIVTOOL MAKEDEMO DEMO_KIV WORK_DIR
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
@@ -12,21 +14,23 @@ import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 import puppeteer from 'puppeteer-core';
 
-const [pageDir, kivtool, demo, workDir] = process.argv.slice(2);
+const [pageDir, kivtool, makedemo, demo, workDir] = process.argv.slice(2);
 if (!workDir) {
-  console.error('usage: node page_test.mjs PAGE_DIR KIVTOOL DEMO_KIV WORK_DIR');
+  console.error('usage: node page_test.mjs PAGE_DIR KIVTOOL MAKEDEMO DEMO_KIV WORK_DIR');
   process.exit(2);
 }
 fs.mkdirSync(workDir, { recursive: true });
 const pageUrl = pathToFileURL(path.join(pageDir, 'kivplay.html')).href;
 
-// The screens that kivtool shows for frames A-B, playing or paused, as RGB.
-function rendered(frame, paused) {
-  const pattern = path.join(workDir, `${paused ? 'paused' : 'playing'}-%d.png`);
+// The screen that kivtool shows for a frame, playing or paused, with the
+// background layer or without it, as RGB.
+function rendered(frame, paused, noLayer = false) {
+  const pattern = path.join(workDir, `${paused ? 'paused' : 'playing'}${noLayer ? '-nolayer' : ''}-%d.png`);
   const file = pattern.replace('%d', String(frame));
   if (!fs.existsSync(file)) {
     const args = ['render', demo, '-o', pattern, '--frames', `${frame}-${frame}`, '-q'];
     if (paused) args.push('--paused');
+    if (noLayer) args.push('--no-layer');
     execFileSync(kivtool, args);
   }
   // ImageMagick gives the picture's colours as plain RGB bytes.
@@ -62,17 +66,23 @@ let failures = 0;
 let passes = 0;
 
 async function test(name, body, url = pageUrl) {
+  // KIV_TEST_ONLY=TEXT runs only the tests whose names contain TEXT.
+  if (process.env.KIV_TEST_ONLY && !name.includes(process.env.KIV_TEST_ONLY)) return;
   const page = await browser.newPage();
   await page.setViewport({ width: 1280, height: 1024, deviceScaleFactor: 1 });
   const requests = [];
   page.on('request', (request) => requests.push(request.url()));
   const errors = [];
   page.on('pageerror', (error) => errors.push(String(error)));
-  if (process.env.KIV_TEST_VERBOSE) page.on('console', (message) => console.log('  console:', message.text()));
+  const messages = [];
+  page.on('console', (message) => {
+    messages.push(message.text());
+    if (process.env.KIV_TEST_VERBOSE) console.log('  console:', message.text());
+  });
   try {
     await page.goto(url);
     await page.waitForFunction(() => customElements.get('kiv-player') !== undefined);
-    await body(page, requests);
+    await body(page, requests, messages);
     assert.deepEqual(errors, [], 'errors in the page');
     ++passes;
     console.log(`ok - ${name}`);
@@ -236,6 +246,159 @@ await test('paused start shows the first frame, paused', async (page) => {
   sameScreen(await screenOf(player), rendered(frame, true), 'paused start');
 });
 
+// The player's buttons, by index: play/pause, step back, step, layer, close, fullscreen.
+const kPlayButton = 0, kBackButton = 1, kStepButton = 2, kLayerButton = 3, kCloseButton = 4, kFullButton = 5;
+
+async function clickButton(player, index) {
+  const button = await player.evaluateHandle((element, i) => element.shadowRoot.querySelectorAll('button')[i], index);
+  await button.click();
+  await player.evaluate((element) => element.advance(30));
+}
+
+const stateOf = (player) => player.evaluate((element) => ({ state: element.state, frame: element.frame }));
+
+// Where the background layer is off, the frame's see-through pixels show as
+// they are: white, as in the desktop window after L.
+function layerOffRule(withLayer, withoutLayer, what) {
+  let differing = 0;
+  for (let j = 0; j < withLayer.rgb.length; j += 3) {
+    if (withLayer.rgb[j] === withoutLayer.rgb[j] && withLayer.rgb[j + 1] === withoutLayer.rgb[j + 1] &&
+        withLayer.rgb[j + 2] === withoutLayer.rgb[j + 2]) continue;
+    ++differing;
+    assert.deepEqual([...withoutLayer.rgb.subarray(j, j + 3)], [255, 255, 255], `${what}: pixel ${j / 3}`);
+  }
+  assert.ok(differing > 0, `${what}: the layer shows somewhere`);
+}
+
+await test('the buttons do what the keys do; with the layer off the screens equal kivtool render --no-layer',
+  async (page) => {
+    const player = await openByInput(page, demo);
+    await waitPlaying(player);
+    await playTo(player, 6);
+    await clickButton(player, kPlayButton);
+    const { state, frame } = await stateOf(player);
+    assert.equal(state, 1, 'the play/pause button pauses');
+    sameScreen(await screenOf(player), rendered(frame, true), `paused by the button at frame ${frame}`);
+    await clickButton(player, kStepButton);
+    assert.equal((await stateOf(player)).frame, frame + 1, 'the step button steps on');
+    sameScreen(await screenOf(player), rendered(frame + 1, true), 'stepped on by the button');
+    await clickButton(player, kBackButton);
+    assert.equal((await stateOf(player)).frame, frame, 'the step back button steps back');
+
+    await clickButton(player, kLayerButton);
+    layerOffRule(rendered(frame, true), rendered(frame, true, true), 'kivtool render --no-layer');
+    sameScreen(await screenOf(player), rendered(frame, true, true), 'paused, layer off by the button');
+    await page.keyboard.press('KeyL');
+    await player.evaluate((element) => element.advance(30));
+    sameScreen(await screenOf(player), rendered(frame, true), 'paused, layer on again by L');
+    await page.keyboard.press('KeyL');
+    await player.evaluate((element) => element.advance(30));
+    sameScreen(await screenOf(player), rendered(frame, true, true), 'paused, layer off by L');
+
+    await clickButton(player, kPlayButton);
+    assert.equal((await stateOf(player)).state, 2, 'the play/pause button plays on');
+    await playTo(player, frame + 8);
+    sameScreen(await screenOf(player), rendered(frame + 8, false, true), 'playing with the layer off');
+    await clickButton(player, kCloseButton);
+    assert.equal((await stateOf(player)).state, 0, 'the close button closes, as F12 does');
+  });
+
+await test('fullscreen centres the screen at the largest whole multiple that fits', async (page) => {
+  await page.setViewport({ width: 1600, height: 1100, deviceScaleFactor: 1 });
+  await page.evaluate(() => { document.body.innerHTML = '<p>above</p><kiv-player></kiv-player>'; });
+  const player = await openByInput(page, demo);
+  await waitPlaying(player);
+  const box = () => player.evaluate((element) => {
+    const rect = element.canvas.getBoundingClientRect();
+    return { left: rect.left, top: rect.top, width: rect.width, height: rect.height,
+      viewWidth: window.innerWidth, viewHeight: window.innerHeight, screenWidth: element.canvas.width,
+      screenHeight: element.canvas.height, full: element.shadowRoot.fullscreenElement !== null };
+  });
+  const before = await box();
+  assert.equal(before.width, before.screenWidth, 'an embedded player shows the screen at its size');
+  const full = await player.evaluateHandle((element) => element.shadowRoot.querySelectorAll('button')[5]);
+  // Waits (by timers: a fullscreen headless page may draw no frames) for the
+  // page's fullscreenchange event, after which the player has fitted itself.
+  await page.evaluate(() => {
+    window.fullscreenChanges = 0;
+    document.addEventListener('fullscreenchange', () => ++window.fullscreenChanges);
+  });
+  const fullscreen = async (wanted) => {
+    for (let i = 0; i < 500; ++i) {
+      const now = await page.evaluate(() => [window.fullscreenChanges,
+        document.querySelector('kiv-player').shadowRoot.fullscreenElement !== null]);
+      if (now[0] === (wanted ? 1 : 2) && now[1] === wanted) return;
+      await new Promise((resolve) => setTimeout(resolve, 20));
+    }
+    assert.fail(`fullscreen ${wanted ? 'on' : 'off'}`);
+  };
+  await full.click();
+  await fullscreen(true);
+  const inFull = await box();
+  const scale = Math.floor(Math.min(inFull.viewWidth / inFull.screenWidth, inFull.viewHeight / inFull.screenHeight));
+  assert.ok(scale >= 2, `the test needs room for a multiple above 1, not ${scale}`);
+  assert.equal(inFull.width, inFull.screenWidth * scale, 'width at the largest whole multiple');
+  assert.equal(inFull.height, inFull.screenHeight * scale, 'height at the largest whole multiple');
+  assert.ok(Math.abs(inFull.left + inFull.width / 2 - inFull.viewWidth / 2) <= 1, 'centred across');
+  assert.ok(Math.abs(inFull.top + inFull.height / 2 - inFull.viewHeight / 2) <= 1, 'centred down');
+  // The buttons are outside the fullscreen stage: the browser's own way out.
+  await page.evaluate(() => document.exitFullscreen());
+  await fullscreen(false);
+  assert.equal((await box()).width, before.width, 'back at its size after fullscreen');
+});
+
+await test('a large file loads across frames with a progress bar and no task over 100 ms', async (page) => {
+  // About 190 MB of frames that do not compress.
+  const large = path.join(workDir, 'large.kiv');
+  if (!fs.existsSync(large)) {
+    execFileSync(makedemo, ['--width', '1600', '--height', '1200', '--frames', '100', '--noise', large]);
+  }
+  const player = await page.$('kiv-player');
+  await player.evaluate(async (element) => {
+    await element.ready;
+    window.longTasks = [];
+    new PerformanceObserver((list) => {
+      for (const entry of list.getEntries()) window.longTasks.push(Math.round(entry.duration));
+    }).observe({ type: 'longtask' });
+    window.progressSeen = new Set();
+    window.framesWhileLoading = 0;
+    const progress = element.shadowRoot.querySelector('progress');
+    const watch = () => {
+      if (element.state === 2) return;
+      if (!progress.hidden) window.progressSeen.add(progress.value);
+      ++window.framesWhileLoading;
+      requestAnimationFrame(watch);
+    };
+    requestAnimationFrame(watch);
+  });
+  const input = await player.evaluateHandle((element) => element.shadowRoot.querySelector('input[type=file]'));
+  await input.uploadFile(large);
+  await page.waitForFunction(() => document.querySelector('kiv-player').state === 2, { timeout: 180000 });
+  const seen = await page.evaluate(() => ({
+    longTasks: window.longTasks, frames: window.framesWhileLoading,
+    progress: [...window.progressSeen].filter((value) => value > 0 && value < 1).length,
+    width: document.querySelector('kiv-player').canvas.width,
+  }));
+  assert.equal(seen.width, 80 + 1600, 'the large file plays');
+  assert.ok(seen.progress >= 3, `the progress bar moved (${seen.progress} values between 0 and 1)`);
+  assert.ok(seen.frames >= 10, `the page kept drawing frames while loading (${seen.frames})`);
+  assert.deepEqual(seen.longTasks.filter((duration) => duration > 100), [], 'tasks over 100 ms');
+});
+
+await test('kivplay.html alone in a folder, opened from file://, plays a file', async (page, requests) => {
+  const player = await openByInput(page, demo);
+  await waitPlaying(player);
+  await playTo(player, 4);
+  sameScreen(await screenOf(player), rendered(4, false), 'the page alone, frame 4');
+  assert.ok(requests.some((url) => url.endsWith('/alone/kivplay.js')), 'it looked for kivplay.js beside it');
+}, (() => {
+  const alone = path.join(workDir, 'alone');
+  fs.rmSync(alone, { recursive: true, force: true });
+  fs.mkdirSync(alone, { recursive: true });
+  fs.copyFileSync(path.join(pageDir, 'kivplay.html'), path.join(alone, 'kivplay.html'));
+  return pathToFileURL(path.join(alone, 'kivplay.html')).href;
+})());
+
 // A static server that adds the strict policy a careful site would send;
 // the page must play a file of the site given as ?src= under it.
 const kPolicy = "default-src 'self'; script-src 'self' 'wasm-unsafe-eval'";
@@ -256,7 +419,10 @@ const server = http.createServer((request, response) => {
 await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
 const origin = `http://127.0.0.1:${server.address().port}`;
 
-await test('served under a strict policy, ?src= plays a file of the site', async (page) => {
+await test('served under a strict policy, ?src= plays a file of the site', async (page, requests, messages) => {
+  // The inline copy is refused; kivplay.js from the site is what plays.
+  assert.ok(messages.some((text) => /Content Security Policy/.test(text) && /inline script/.test(text)),
+    'the inline script was refused');
   const player = await page.$('kiv-player');
   await player.evaluate(async (element) => { await element.ready; element.useManualClock(); });
   await waitPlaying(player);
