@@ -4,8 +4,11 @@
 //                                 on a canvas 25 times a second
 //   paused                beside  an idle page
 //   time from the page's load to the first picture of a file given as ?src=
+//                         (its first frame playing)
+// Each round measures the four pages in turn; the figures are the medians
+// over the rounds.
 //
-// node cpu_bench.mjs PAGE_DIR ANIMATION SECONDS
+// node cpu_bench.mjs PAGE_DIR ANIMATION [SECONDS [ROUNDS]]
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
@@ -14,10 +17,11 @@ import puppeteer from 'puppeteer-core';
 
 const [pageDir, animation, secondsArg] = process.argv.slice(2);
 if (!animation) {
-  console.error('usage: node cpu_bench.mjs PAGE_DIR ANIMATION [SECONDS]');
+  console.error('usage: node cpu_bench.mjs PAGE_DIR ANIMATION [SECONDS [ROUNDS]]');
   process.exit(2);
 }
 const seconds = Number(secondsArg || 10);
+const rounds = Number(process.argv[5] || 5);
 const ticksPerSecond = 100;  // USER_HZ on Linux
 
 const floorPage = `<!DOCTYPE html><canvas width="800" height="600"></canvas><script>
@@ -98,36 +102,59 @@ const playingPage = async (page) => {
   await page.goto(`${origin}/kivplay.html?src=animation.kiv`);
   await page.waitForFunction(() => document.querySelector('kiv-player').state === 2, { timeout: 60000 });
 };
-const floor = await share(browser, (page) => page.goto(`${origin}/floor.html`));
-const playing = await share(browser, playingPage);
-const idle = await share(browser, (page) => page.goto(`${origin}/idle.html`));
-const paused = await share(browser, async (page) => {
+const pausedPage = async (page) => {
   await playingPage(page);
   await page.keyboard.press('Escape');
   await page.waitForFunction(() => document.querySelector('kiv-player').state === 1);
-});
+};
 
-// The first picture: from the start of navigation to the first frame drawn.
-const firsts = [];
-for (let i = 0; i < 5; ++i) {
+// The first picture: from the start of navigation to the file's first frame
+// drawn while it plays.
+async function firstPicture() {
   const page = await browser.newPage();
   await page.evaluateOnNewDocument(() => {
     window.firstPicture = new Promise((resolve) => {
-      document.addEventListener('kiv-frame', () => resolve(performance.now()), { capture: true, once: true });
+      document.addEventListener('kiv-frame', (event) => {
+        if (event.target.state === 2) resolve(performance.now());
+      }, { capture: true });
     });
   });
   await page.goto(`${origin}/kivplay.html?src=animation.kiv`);
-  firsts.push(await page.evaluate(() => window.firstPicture));
+  const ms = await page.evaluate(() => window.firstPicture);
   await page.close();
+  return ms;
 }
-firsts.sort((a, b) => a - b);
+
+const results = { floor: [], playing: [], idle: [], paused: [], ratio: [], above: [], first: [] };
+for (let round = 0; round < rounds; ++round) {
+  const floor = await share(browser, (page) => page.goto(`${origin}/floor.html`));
+  const playing = await share(browser, playingPage);
+  const idle = await share(browser, (page) => page.goto(`${origin}/idle.html`));
+  const paused = await share(browser, pausedPage);
+  const first = await firstPicture();
+  results.floor.push(floor);
+  results.playing.push(playing);
+  results.idle.push(idle);
+  results.paused.push(paused);
+  results.ratio.push(playing / floor);
+  results.above.push(paused - idle);
+  results.first.push(first);
+  console.log(`round ${round + 1}: floor ${floor.toFixed(1)}, playing ${playing.toFixed(1)} ` +
+    `(${(playing / floor).toFixed(2)} x), idle ${idle.toFixed(1)}, paused ${paused.toFixed(1)}, ` +
+    `first picture ${first.toFixed(0)} ms`);
+}
+const median = (values) => {
+  const sorted = [...values].sort((x, y) => x - y);
+  const middle = sorted.length >> 1;
+  return sorted.length % 2 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
+};
 
 await browser.close();
 server.close();
 const cores = os.cpus().length;
-console.log(`browser CPU, % of one core over ${seconds} s (${cores} cores):`);
-console.log(`  floor page (800x600 canvas, 25 pictures/s): ${floor.toFixed(1)}`);
-console.log(`  kivplay playing:                            ${playing.toFixed(1)}  (${(playing / floor).toFixed(2)} x floor; target <= 1.2)`);
-console.log(`  idle page:                                  ${idle.toFixed(1)}`);
-console.log(`  kivplay paused:                             ${paused.toFixed(1)}  (+${(paused - idle).toFixed(1)} over idle; target <= 1)`);
-console.log(`first picture after load, ms (median of 5):   ${firsts[2].toFixed(0)}  (target <= 300)`);
+console.log(`browser CPU, % of one core, medians of ${rounds} rounds of ${seconds} s each (${cores} cores):`);
+console.log(`  floor page (800x600 canvas, 25 pictures/s): ${median(results.floor).toFixed(1)}`);
+console.log(`  kivplay playing:                            ${median(results.playing).toFixed(1)}  (${median(results.ratio).toFixed(2)} x floor; target <= 1.2)`);
+console.log(`  idle page:                                  ${median(results.idle).toFixed(1)}`);
+console.log(`  kivplay paused:                             ${median(results.paused).toFixed(1)}  (+${median(results.above).toFixed(1)} over idle; target <= 1)`);
+console.log(`first picture after load, ms (median):        ${median(results.first).toFixed(0)}  (target <= 300)`);
