@@ -71,11 +71,14 @@ __attribute__((no_sanitize("coverage"))) void ExpandChunks(Tables* tables, std::
     // A repeat shares the chunk of the frame before it.
     if (chunk == nullptr || chunk == previous) continue;
     previous = chunk;
-    const kiv::DecodeResult result = expanded < kExpandLimit
-                                         ? chunk->DecodeChecked(tables->frameBuffer.get(), picture)
-                                         : chunk->CheckTokens(picture);
+    // A chunk may expand past its picture as long as it stays within the
+    // frame buffer; only the picture's bytes are used.
+    const kiv::DecodeResult result =
+        expanded < kExpandLimit
+            ? chunk->DecodeClipped(tables->frameBuffer.get(), picture, kiv::kFrameBufferSize)
+            : chunk->CheckTokens(kiv::kFrameBufferSize);
     ++expanded;
-    // A loaded animation holds only chunks that fit their picture.
+    // A loaded animation holds only chunks that fit the frame buffer.
     if (loaded && result.status != kiv::DecodeStatus::kOk) __builtin_trap();
   }
 }

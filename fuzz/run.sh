@@ -22,10 +22,12 @@ cmake --build "$dir" -j "${JOBS:-$(nproc)}" --target fuzz_targets
 
 # Pictures of the kinds people hand to `kivtool create`: palette, grey, true
 # colour with and without alpha, 16-bit, interlaced, animated, transparent.
+# They are small: the readers take the same paths at any size, and small
+# inputs keep each run short so that the fuzzer reaches depth.
 picture_seeds() {
   local format=$1 out=$2 convert=/usr/bin/convert
   local sources=(
-    "-size 720x576 gradient:navy-orange"
+    "-size 200x160 gradient:navy-orange"
     "-seed 7 -size 160x100 plasma:fractal"
     "-size 64x48 xc:white -fill red -draw 'circle 32,24 32,4'"
     "-size 17x9 pattern:checkerboard"
@@ -53,7 +55,7 @@ picture_seeds() {
     # Frames of different sizes, delays and disposals.
     $convert -delay 4 -dispose Background -size 96x64 xc:black \( -size 40x30 xc:red -repage +10+5 \) \
       \( -size 20x50 xc:blue -repage +70+10 \) -loop 0 "$out/animated.gif"
-    $convert -delay 10 -size 720x576 gradient:black-white -colors 128 \( +clone -rotate 180 \) \
+    $convert -delay 10 -size 200x160 gradient:black-white -colors 128 \( +clone -rotate 180 \) \
       -dispose Previous "$out/animated_large.gif"
   fi
 }

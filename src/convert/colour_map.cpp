@@ -109,6 +109,15 @@ std::uint64_t ColourMapper::MapPalettePicture(const Picture& picture, std::vecto
   return inexact;
 }
 
+std::uint8_t ColourMapper::OwnEntry(const Picture& picture, std::size_t i, bool* exact) {
+  const std::uint8_t* colour = &picture.rgba[4 * i];
+  const std::uint8_t entry = Nearest(colour[0], colour[1], colour[2], exact);
+  if (*exact && picture.indexed && keep_[picture.indices[i]] >= 0) {
+    return static_cast<std::uint8_t>(keep_[picture.indices[i]]);
+  }
+  return entry;
+}
+
 std::uint64_t ColourMapper::MapOrdered(const Picture& picture, std::vector<std::uint8_t>* indices) {
   std::uint64_t inexact = 0;
   for (std::int32_t y = 0; y < picture.height; ++y) {
@@ -121,10 +130,7 @@ std::uint64_t ColourMapper::MapOrdered(const Picture& picture, std::vector<std::
         continue;
       }
       bool exact = false;
-      std::uint8_t entry = Nearest(colour[0], colour[1], colour[2], &exact);
-      if (exact && picture.indexed && keep_[picture.indices[i]] >= 0) {
-        entry = static_cast<std::uint8_t>(keep_[picture.indices[i]]);
-      }
+      std::uint8_t entry = OwnEntry(picture, i, &exact);
       if (!exact) {
         ++inexact;
         // Thresholds centred on 0 and rounded toward it, so the mean colour stays put.
@@ -158,10 +164,7 @@ std::uint64_t ColourMapper::MapDiffusion(const Picture& picture, std::vector<std
         continue;
       }
       bool exact = false;
-      std::uint8_t entry = Nearest(colour[0], colour[1], colour[2], &exact);
-      if (exact && picture.indexed && keep_[picture.indices[i]] >= 0) {
-        entry = static_cast<std::uint8_t>(keep_[picture.indices[i]]);
-      }
+      std::uint8_t entry = OwnEntry(picture, i, &exact);
       if (!exact) {
         ++inexact;
         int wanted[3];

@@ -36,6 +36,9 @@ class ColourMapper {
   };
   void BuildCell(int cell);
   std::uint64_t MapPalettePicture(const Picture& picture, std::vector<std::uint8_t>* indices);
+  // Pixel i's entry when its colour is on the screen (*exact): the entry a
+  // palette picture's index keeps, else the one with that colour.
+  std::uint8_t OwnEntry(const Picture& picture, std::size_t i, bool* exact);
   std::uint64_t MapOrdered(const Picture& picture, std::vector<std::uint8_t>* indices);
   std::uint64_t MapDiffusion(const Picture& picture, std::vector<std::uint8_t>* indices);
 

@@ -163,6 +163,14 @@ ReadStatus ReadPngFrom(PngInput& input, const PictureLimits& limits, Picture* pi
     return ReadStatus::kError;
   }
   png_set_read_fn(png, &input, OnPngRead);
+  // Only the pixels, the palette and its transparency are read; every other
+  // chunk is skipped unread. libpng would otherwise allocate and clear a
+  // buffer of a text or profile chunk's stated length before reading it: a
+  // few bytes claiming a 2 GB text chunk would cost 2 GB and seconds before
+  // the file is found to end.
+  static constexpr png_byte kTransparency[] = {'t', 'R', 'N', 'S', '\0'};
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kTransparency, 1);
   png_set_sig_bytes(png, sizeof signature);
   png_read_info(png, info);
   const png_uint_32 width = png_get_image_width(png, info);

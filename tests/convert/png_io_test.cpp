@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <string>
@@ -103,6 +104,27 @@ TEST(PngRead, SizeIsCheckedBeforeAnyPixel) {
   limits.height = 1;
   EXPECT_EQ(ReadPngFromMemory(small, limits, &picture, &error), ReadStatus::kError);
   EXPECT_EQ(error, "is 2x1, the first picture 3x1");
+}
+
+long PeakResidentKilobytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+TEST(PngRead, AChunkIsRefusedBeforeItsClaimedLengthIsAllocated) {
+  // A 2 GB text chunk claimed by a file that ends right after the claim (as a
+  // fuzzer found it): the reader must refuse it without setting aside the
+  // claimed memory first.
+  std::vector<std::uint8_t> bytes = MakePng({1, 1, 8, PNG_COLOR_TYPE_GRAY, {{0}}, {}, {}});
+  const std::uint8_t claim[] = {0x7f, 0xff, 0xff, 0xf0, 't', 'E', 'X', 't', 'd', 'a', 't', 'e'};
+  bytes.insert(bytes.begin() + 8 + 25, std::begin(claim), std::end(claim));  // after IHDR
+  Picture picture;
+  std::string error;
+  const long before = PeakResidentKilobytes();
+  EXPECT_EQ(ReadPngFromMemory(bytes, {}, &picture, &error), ReadStatus::kError);
+  EXPECT_LT(PeakResidentKilobytes() - before, 256 * 1024);
+  EXPECT_EQ(error, "the picture ends early");
 }
 
 TEST(PngRead, AStreamGivesOnePictureAtATime) {
