@@ -33,6 +33,8 @@ const script = `${fs.readFileSync(coreJs, 'utf8')}\n${element}`;
 // Inside <script> the HTML parser ends the element at "</script" and treats
 // "<!--" specially; the script must contain neither.
 if (/<\/script|<!--/i.test(script)) throw new Error('the script cannot be put inline in the page');
+// A page of ASCII alone is decoded and parsed on the browser's fast path.
+if (/[^\x00-\x7f]/.test(script)) throw new Error('the script has characters beyond ASCII');
 // The page runs whichever copy comes first: the inline one, or kivplay.js
 // where a policy refuses inline scripts. A page that loads kivplay.js twice
 // also gets one player.

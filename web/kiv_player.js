@@ -16,6 +16,14 @@
   // still far below 100 ms.
   const kRunBudgetMs = 12;
   const kLoadBudgetMs = 15;
+  // Tasks stay short (the browser counts one over 50 ms as long): a turn
+  // leaves the picture it has made to the next task when drawing it would
+  // take its task past this. The first picture of a screen touches the
+  // memory of the picture and the canvas for the first time, which costs
+  // about this much per pixel (some 50 ms for the largest screen); later
+  // pictures cost little.
+  const kTaskBudgetMs = 50;
+  const kFirstPictureMsPerPixel = 25e-6;
   // A playing player sleeps until its next frame is due, and at most this
   // long (a file may have a rate of one frame a day).
   const kLongestSleepMs = 1000;
@@ -60,7 +68,9 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
   // script runs: by the time a file has arrived the player is ready for it.
   function compiledModule() {
     if (!compiled) {
-      const unzipped = new Blob([decodeBase64(kWasm)]).stream().pipeThrough(new DecompressionStream('gzip'));
+      // A Response reads the bytes where they are (a Blob would send them
+      // through the browser's own process and back).
+      const unzipped = new Response(decodeBase64(kWasm)).body.pipeThrough(new DecompressionStream('gzip'));
       compiled = new Response(unzipped).arrayBuffer().then((bytes) => WebAssembly.compile(bytes));
     }
     return compiled;
@@ -115,12 +125,12 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       const shadow = this.attachShadow({ mode: 'open' });
       adoptStyle(shadow);
       const bar = make('div', { className: 'bar' }, shadow);
-      const open = make('label', { className: 'open', textContent: 'Open…' }, bar);
+      const open = make('label', { className: 'open', textContent: 'Open\u2026' }, bar);
       this._input = make('input', { type: 'file', accept: '.kiv,application/x-kiv' }, open);
       this._buttons = {
         play: make('button', { textContent: 'Play/Pause', title: 'Esc pauses, 4 plays' }, bar),
-        back: make('button', { textContent: '◀ Step', title: '1 or Left' }, bar),
-        step: make('button', { textContent: 'Step ▶', title: '2 or Right' }, bar),
+        back: make('button', { textContent: '\u25c0 Step', title: '1 or Left' }, bar),
+        step: make('button', { textContent: 'Step \u25b6', title: '2 or Right' }, bar),
         layer: make('button', { textContent: 'Layer', title: 'L' }, bar),
         close: make('button', { textContent: 'Close', title: 'F12' }, bar),
         full: make('button', { textContent: 'Fullscreen' }, bar),
@@ -205,6 +215,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       let offset = 0;
       return this._load(safeName(file.name), async () => ({
         size: file.size,
+        exact: true,
         next: async () => {
           if (offset >= file.size) return null;
           const piece = new Uint8Array(await file.slice(offset, offset + kReadPiece).arrayBuffer());
@@ -226,25 +237,27 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         const reader = response.body.getReader();
         return {
           size: Number(response.headers.get('content-length')) || 0,
+          // The length is of the bytes as sent; unpacked, there are more.
+          exact: !response.headers.get('content-encoding'),
           next: async () => {
             const chunk = await reader.read();
             return chunk.done ? null : chunk.value;
           },
-          cancel: () => reader.cancel(),
+          cancel: () => { reader.cancel().catch(() => {}); },
         };
       });
     }
 
-    // Reads what `openSource()` gives (its size, or 0 when unknown, and its
-    // pieces from next() until null) with a progress bar, then plays it. The
-    // file system takes the bytes as they are, without a copy. A later open
-    // cancels this one.
+    // Reads what `openSource()` gives (its size, or 0 when unknown; `exact`
+    // when that size is all there is; and its pieces from next() until null)
+    // with a progress bar, then plays it. The module gets ready while the
+    // bytes arrive. The file system takes the bytes as they are, without a
+    // copy. A later open cancels this one.
     async _load(name, openSource) {
       activePlayer = this;
       const token = ++this._loadToken;
-      const module = await this._ensureModule();
-      if (token !== this._loadToken) return;
-      this._beginLoad(module, name);
+      const ready = this._ensureModule();
+      this._beginLoad(name);
       let bytes;
       try {
         const source = await openSource();
@@ -266,21 +279,31 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
           buffer.set(piece, length);
           length += piece.length;
           if (source.size > 0) this._setProgress(Math.min(1, length / source.size));
+          // A server's stream says it has ended only some time after its
+          // last bytes; the announced length says so at once.
+          if (source.exact && length === source.size) {
+            source.cancel();
+            break;
+          }
         }
         bytes = buffer.subarray(0, length);
       } catch (error) {
         this._failRead(name, error);
         return;
       }
+      const module = await ready;
+      if (token !== this._loadToken) return;
+      const taskStart = performance.now();
       module.FS.writeFile(kFileDir + '/' + name, bytes, { canOwn: true });
-      // Opening sets up the screen and the player's tables: a task of its own.
-      await new Promise((resolve) => setTimeout(resolve, 0));
-      if (token === this._loadToken) this._start(module, name);
+      this._start(module, name, taskStart);
     }
 
-    _beginLoad(module, name) {
-      this._close(module);
-      this._forgetFile(module);
+    // Ends what plays (a module is there if anything does) for a new file.
+    _beginLoad(name) {
+      if (this._module) {
+        this._close(this._module);
+        this._forgetFile(this._module);
+      }
       this._hideMessage();
       this._setProgress(0);
       this._progress.hidden = false;
@@ -295,11 +318,13 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
 
     _forgetFile(module) {
       if (!this._fileName) return;
-      try { module.FS.unlink(kFileDir + '/' + this._fileName); } catch (error) { /* never written */ }
+      try { if (module) module.FS.unlink(kFileDir + '/' + this._fileName); } catch (error) { /* never written */ }
       this._fileName = null;
     }
 
-    _start(module, name) {
+    // Opens the file and runs the first turn in the same task: for a small
+    // file the first picture is drawn with no wait for a timer.
+    _start(module, name, taskStart) {
       if (this._manualClock) module._kiv_manual_clock(1, 0);
       this._playing = module.ccall('kiv_open', 'number', ['string'], [name]) === 1;
       this._startPaused = this._playing && this.hasAttribute('paused');
@@ -310,7 +335,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         this._progress.hidden = false;
         this._hint.hidden = true;
         this.dispatchEvent(new CustomEvent('kiv-open', { detail: { name } }));
-        this._schedule();
+        if (!this._manualClock) this._turn(taskStart);
       } else {
         this._progress.hidden = true;
         this._forgetFile(module);
@@ -345,24 +370,25 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     // playing player wakes when its next frame is due, and a paused one only
     // for a key (key() and tap() wake it). Between frames the page does no
     // work at all.
-    _turn() {
+    _turn(taskStart = performance.now()) {
+      clearTimeout(this._wakeTimer);
       this._wakeTimer = 0;
-      const status = this._run(this.state === 3 ? kLoadBudgetMs : kRunBudgetMs);
+      const status = this._run(this.state === 3 ? kLoadBudgetMs : kRunBudgetMs, taskStart);
       if (!this._playing) return;
       const wait = (status & 4) !== 0 || this._pendingReleases.length > 0 ? 0 : this._module._kiv_wait_ms();
       if (wait >= 0) this._schedule(Math.min(wait, kLongestSleepMs));
     }
 
-    // One turn of the main loop's passes, then the keys released since.
-    // kiv_run's status: 1 a file plays, 2 a picture shown, 4 work left.
-    _run(budgetMs) {
+    // One turn of the main loop's passes, then the keys released since, in a
+    // task that began at `taskStart`. kiv_run's status: 1 a file plays, 2 a
+    // picture shown, 4 work left.
+    _run(budgetMs, taskStart = performance.now()) {
       const module = this._module;
       if (!module || !this._playing) return 0;
       if (this._picturePending) {
         this._picturePending = false;
         this._takePicture(module);
       }
-      const began = performance.now();
       let status = module._kiv_run(budgetMs);
       if (this._pendingReleases.length > 0) {
         if (status & 2) this._takePicture(module);
@@ -372,9 +398,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         status = module._kiv_run(budgetMs);
       }
       if (status & 2) {
-        // A turn that has taken its time already (the end of a load) draws in
-        // the next one: a large screen's picture is a long task of its own.
-        if (performance.now() - began > budgetMs && !this._manualClock) {
+        if (!this._pictureFits(module, taskStart) && !this._manualClock) {
           this._picturePending = true;
           status |= 4;
         } else {
@@ -391,6 +415,14 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       }
       this._updateButtons();
       return status;
+    }
+
+    _pictureFits(module, taskStart) {
+      const width = module._kiv_width();
+      const height = module._kiv_height();
+      const first = this._canvas.width !== width || this._canvas.height !== height;
+      const cost = first ? width * height * kFirstPictureMsPerPixel : 0;
+      return performance.now() - taskStart + cost <= kTaskBudgetMs;
     }
 
     _takePicture(module) {
@@ -599,6 +631,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     }
   });
 
-  compiledModule().catch(() => {});  // an element that needs it reports a failure
+  // Elements already in the page start their files' downloads first.
   if (!customElements.get('kiv-player')) customElements.define('kiv-player', KivPlayer);
+  compiledModule().catch(() => {});  // an element that needs it reports a failure
 })();

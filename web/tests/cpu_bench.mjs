@@ -49,7 +49,8 @@ const files = new Map([
 const server = http.createServer((request, response) => {
   const entry = files.get(new URL(request.url, 'http://localhost').pathname);
   if (!entry) return response.writeHead(404).end();
-  response.writeHead(200, { 'Content-Type': entry[0] });
+  // As a static server does: the length up front, not a chunked stream.
+  response.writeHead(200, { 'Content-Type': entry[0], 'Content-Length': entry[1].length });
   response.end(entry[1]);
 });
 await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
@@ -113,6 +114,8 @@ const pausedPage = async (page) => {
 // The first picture: from the start of navigation to the file's first frame
 // drawn while it plays.
 async function firstPicture() {
+  // As for the CPU shares: the page closed before has gone first.
+  await new Promise((resolve) => setTimeout(resolve, 1000));
   const page = await browser.newPage();
   await page.evaluateOnNewDocument(() => {
     window.firstPicture = new Promise((resolve) => {

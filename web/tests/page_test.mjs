@@ -406,15 +406,24 @@ const served = new Map([
   ['/kivplay.html', ['text/html', path.join(pageDir, 'kivplay.html')]],
   ['/kivplay.js', ['text/javascript', path.join(pageDir, 'kivplay.js')]],
   ['/files/demo.kiv', ['application/octet-stream', demo]],
+  ['/files/unsized/demo.kiv', ['application/octet-stream', demo]],
 ]);
 const server = http.createServer((request, response) => {
-  const entry = served.get(new URL(request.url, 'http://localhost').pathname);
+  const pathname = new URL(request.url, 'http://localhost').pathname;
+  const entry = served.get(pathname);
   if (!entry) {
     response.writeHead(404).end();
     return;
   }
-  response.writeHead(200, { 'Content-Type': entry[0], 'Content-Security-Policy': kPolicy });
-  response.end(fs.readFileSync(entry[1]));
+  const bytes = fs.readFileSync(entry[1]);
+  const headers = { 'Content-Type': entry[0], 'Content-Security-Policy': kPolicy };
+  // A static server sends the length; under /unsized/ the file comes as a
+  // stream of unknown length, in pieces.
+  if (!pathname.includes('/unsized/')) headers['Content-Length'] = bytes.length;
+  response.writeHead(200, headers);
+  const half = bytes.length >> 1;
+  response.write(bytes.subarray(0, half));
+  setTimeout(() => response.end(bytes.subarray(half)), 20);
 });
 await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
 const origin = `http://127.0.0.1:${server.address().port}`;
@@ -430,6 +439,11 @@ await test('served under a strict policy, ?src= plays a file of the site', async
   sameScreen(await screenOf(player), rendered(12, false), 'served file, frame 12');
   const style = await player.evaluate((element) => getComputedStyle(element.canvas).imageRendering);
   assert.equal(style, 'pixelated', 'the page styles apply under the policy');
+  // The same file with no length given is read to its end all the same.
+  await player.evaluate((element) => element.openUrl('files/unsized/demo.kiv'));
+  await waitPlaying(player);
+  await playTo(player, 12);
+  sameScreen(await screenOf(player), rendered(12, false), 'served file of unknown length, frame 12');
 }, `${origin}/kivplay.html?src=files/demo.kiv`);
 server.close();
 
