@@ -138,5 +138,46 @@ TEST(ColourMapper, DitheringKeepsTheMeanOfAColourBetweenEntries) {
   }
 }
 
+TEST(ColourMapper, DiffusionPassesSevenThreeFiveAndOneSixteenths) {
+  // Black and white only: a grey of 127 or less is black, 128 or more white.
+  // A source grey of 112 becomes black, an error of 112, which passes
+  // 7 x 7 = 49 to the right, 3 x 7 = 21 below left, 5 x 7 = 35 below and
+  // 7 below right. Each receiver, set apart by transparent pixels (-1),
+  // turns white just when its share reaches 128, so the pair of cases for
+  // a neighbour pins its share exactly. The last case: a row's errors are
+  // gone two rows down.
+  std::vector<std::uint8_t> palette(768, 0);
+  palette[3] = palette[4] = palette[5] = 255;  // entry 1
+  ColourMapper mapper(palette);
+  struct Case {
+    std::int32_t width;
+    std::vector<int> greys;
+    std::vector<std::uint8_t> expected;  // 0 black, 1 white
+  };
+  constexpr std::uint8_t kClear = TransparentIndex;
+  const Case cases[] = {
+      {2, {112, 79}, {0, 1}},
+      {2, {112, 78}, {0, 0}},
+      {2, {-1, 112, 107, -1}, {kClear, 0, 1, kClear}},
+      {2, {-1, 112, 106, -1}, {kClear, 0, 0, kClear}},
+      {1, {112, 93}, {0, 1}},
+      {1, {112, 92}, {0, 0}},
+      {2, {112, -1, -1, 121}, {0, kClear, kClear, 1}},
+      {2, {112, -1, -1, 120}, {0, kClear, kClear, 0}},
+      {2, {112, 79, -1, -1, -1, 127}, {0, 1, kClear, kClear, kClear, 0}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::uint8_t> rgba;
+    for (int grey : c.greys) {
+      const auto level = static_cast<std::uint8_t>(grey < 0 ? 0 : grey);
+      rgba.insert(rgba.end(), {level, level, level, static_cast<std::uint8_t>(grey < 0 ? 0 : 255)});
+    }
+    const auto height = static_cast<std::int32_t>(c.greys.size()) / c.width;
+    std::vector<std::uint8_t> indices;
+    mapper.Map(RgbaPicture(c.width, height, rgba), Dither::kDiffusion, &indices);
+    EXPECT_EQ(indices, c.expected) << ::testing::PrintToString(c.greys);
+  }
+}
+
 }  // namespace
 }  // namespace kiv

@@ -104,6 +104,10 @@ TEST(PngRead, SizeIsCheckedBeforeAnyPixel) {
   limits.height = 1;
   EXPECT_EQ(ReadPngFromMemory(small, limits, &picture, &error), ReadStatus::kError);
   EXPECT_EQ(error, "is 2x1, the first picture 3x1");
+  limits.width = 2;
+  limits.height = 2;
+  EXPECT_EQ(ReadPngFromMemory(small, limits, &picture, &error), ReadStatus::kError);
+  EXPECT_EQ(error, "is 2x1, the first picture 2x2");
 }
 
 long PeakResidentKilobytes() {

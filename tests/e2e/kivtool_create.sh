@@ -70,6 +70,7 @@ done
   -page 40x30 anim.gif
 ffmpeg -loglevel error -y -i anim.gif -vsync 0 'ff_%d.png'
 "$KIVTOOL" create -q -o gif.kiv anim.gif 2> err.txt || fail "create from GIF: $(cat err.txt)"
+[ ! -s err.txt ] || fail "one delay throughout, yet: $(cat err.txt)"
 "$KIVTOOL" info --json gif.kiv | python3 -c '
 import json, sys
 info = json.load(sys.stdin)
@@ -87,6 +88,25 @@ done
 [ "$(wc -l < err.txt)" = 1 ] && grep -q "vary from 4 to 10 cs; using 25 fps" err.txt || fail "varied delays: $(cat err.txt)"
 "$KIVTOOL" create -q -o varied.kiv --fps 10 varied.gif 2> err.txt
 [ ! -s err.txt ] || fail "--fps given, yet: $(cat err.txt)"
+
+# Delays of 0 show as 10 cs, so all-0 delays, and 0 mixed with 10, give
+# 10 fps without a word. GIF87a, the older form, has no delays at all.
+/usr/bin/convert -size 8x8 xc:'rgb(205,39,0)' xc:'rgb(96,126,255)' xc:black +adjoin gif87:old%d.gif
+gifsicle --merge old0.gif old1.gif old2.gif > old.gif
+[ "$(head -c 6 old.gif)" = GIF87a ] || fail "gifsicle did not write a GIF87a"
+/usr/bin/convert -delay 0 -size 8x8 xc:'rgb(205,39,0)' xc:'rgb(96,126,255)' xc:black zero.gif
+/usr/bin/convert -delay 0 -size 8x8 xc:'rgb(205,39,0)' xc:'rgb(96,126,255)' -delay 10 xc:black zero_ten.gif
+for gif in old zero zero_ten; do
+  "$KIVTOOL" create -q -o "$gif.kiv" "$gif.gif" 2> err.txt || fail "create from $gif.gif: $(cat err.txt)"
+  [ ! -s err.txt ] || fail "$gif.gif: $(cat err.txt)"
+  "$KIVTOOL" info --json "$gif.kiv" | python3 -c '
+import json, sys
+info = json.load(sys.stdin)
+assert (info["frameRate"], info["frames"]) == (10, 3), info' || fail "$gif.gif: rate or frame count"
+  "$KIVTOOL" export "$gif.kiv" -o "${gif}_%d.png" -q
+  colour=$(/usr/bin/convert "${gif}_1.png" -format '%[pixel:p{3,3}]' info:)
+  [ "$colour" = "srgb(96,126,255)" ] || [ "$colour" = "srgba(96,126,255,1)" ] || fail "$gif.gif frame 1: $colour"
+done
 
 # A PNG stream on standard input, as export -o - writes it.
 "$KIVTOOL" export demo.kiv -o - -q | "$KIVTOOL" create -q -o piped.kiv --fps 12.5 --first 2 \
@@ -125,6 +145,23 @@ PY
 refuse "huge.png: is 20000x20000" create -o huge.kiv --fps 1 huge.png
 [ ! -e huge.kiv ] || fail "a refused create left a file"
 refuse "f03.png: is 160x120, the first picture 4x2" create -o mixed.kiv --fps 1 four.png f03.png
+# Every later picture, PNG or GIF, has the first one's width and height.
+for size in 64x48 64x40 40x48; do /usr/bin/convert -size "$size" xc:'rgb(205,39,0)' "p$size.png"; done
+/usr/bin/convert -size 64x40 xc:'rgb(205,39,0)' xc:black g64x40.gif
+for later in p64x40.png p40x48.png g64x40.gif; do
+  refuse "^kivtool: $later: is ${later:1:5}, the first picture 64x48\$" create -o mixed.kiv --fps 1 p64x48.png "$later"
+done
+[ ! -e mixed.kiv ] || fail "a picture of another size left a file"
+# The last frame number is 9998: from 9997 two frames fit, and the input
+# that brings a third is named.
+"$KIVTOOL" create -q -o top.kiv --fps 1 --first 9997 p64x48.png p64x48.png || fail "frames up to 9998"
+"$KIVTOOL" info --json top.kiv | python3 -c '
+import json, sys
+info = json.load(sys.stdin)
+assert (info["firstFrame"], info["lastFrame"]) == (9997, 9998), info' || fail "frames 9997 and 9998"
+refuse "^kivtool: zero.gif: one frame too many" create -o over.kiv --first 9997 zero.gif
+refuse "^kivtool: f03.png: one frame too many" create -o over.kiv --fps 1 --first 9996 f02.png f02.png f02.png f03.png
+[ ! -e over.kiv ] || fail "one frame too many left a file"
 cp demo.kiv kept.kiv
 refuse "kept.kiv: exists" create -n -o kept.kiv --fps 1 f03.png
 cmp demo.kiv kept.kiv || fail "-n changed the file"
