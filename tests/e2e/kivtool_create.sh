@@ -14,12 +14,12 @@ cd "$E2E_TMP"
 # Export and create with the same settings: the same file, byte for byte.
 "$KIVTOOL" create -q -o again.kiv --fps 12.5 --first 2 --background fbackground.png f??.png || fail "create"
 cmp demo.kiv again.kiv || fail "export and create changed the file"
-# The loop numbers are written as given.
-"$KIVTOOL" create -q -o loop.kiv --fps 12.5 --loop-start 4 --loop-end 7 f02.png f03.png || fail "loop"
+# The loop numbers are written as given; a rate of 0 is allowed.
+"$KIVTOOL" create -q -o loop.kiv --fps 0 --loop-start 4 --loop-end 7 f02.png f03.png || fail "loop"
 "$KIVTOOL" info --json loop.kiv | python3 -c '
 import json, sys
 info = json.load(sys.stdin)
-assert (info["loopStart"], info["loopEnd"]) == (4, 7), info' || fail "loop numbers"
+assert (info["loopStart"], info["loopEnd"], info["frameRate"]) == (4, 7, 0), info' || fail "loop numbers"
 
 # Palette rewrites by ImageMagick and ffmpeg, RGB and RGBA copies: the same indices.
 /usr/bin/convert f05.png -flop -flop PNG8:im.png
@@ -162,6 +162,11 @@ assert (info["firstFrame"], info["lastFrame"]) == (9997, 9998), info' || fail "f
 refuse "^kivtool: zero.gif: one frame too many" create -o over.kiv --first 9997 zero.gif
 refuse "^kivtool: f03.png: one frame too many" create -o over.kiv --fps 1 --first 9996 f02.png f02.png f02.png f03.png
 [ ! -e over.kiv ] || fail "one frame too many left a file"
+# A damaged picture in a stream or a GIF is named by its place.
+{ cat f02.png f03.png; head -c 100 f04.png; } > three.bin
+refuse "^kivtool: standard input: picture 3: " create -o over.kiv --fps 1 - < three.bin
+head -c -5 zero.gif > cut.gif
+refuse "^kivtool: cut.gif: frame 3: " create -o over.kiv cut.gif
 cp demo.kiv kept.kiv
 refuse "kept.kiv: exists" create -n -o kept.kiv --fps 1 f03.png
 cmp demo.kiv kept.kiv || fail "-n changed the file"
