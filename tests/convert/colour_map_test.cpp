@@ -99,9 +99,11 @@ TEST(ColourMapper, PalettePicturesKeepNumbersWhereColoursRepeat) {
     EXPECT_EQ(indices, (std::vector<std::uint8_t>{64, 0, 0, 127}));
   }
   // An opaque entry 127 (white) is a colour like any other, not transparency.
-  picture.palette[4 * 127 + 3] = 255;
-  mapper.Map(picture, Dither::kNone, &indices);
-  EXPECT_NE(indices[3], TransparentIndex);
+  picture.palette[4 * 127 + 3] = picture.rgba[4 * 3 + 3] = 255;
+  for (Dither dither : {Dither::kNone, Dither::kOrdered, Dither::kDiffusion}) {
+    mapper.Map(picture, dither, &indices);
+    EXPECT_NE(indices[3], TransparentIndex) << static_cast<int>(dither);
+  }
 }
 
 TEST(ColourMapper, DitheringKeepsTheMeanOfAColourBetweenEntries) {
