@@ -33,6 +33,16 @@ for picture in im ff rgb rgba; do
   cmp f05.png "back_${picture}05.png" || fail "$picture: indices changed"
 done
 
+# Colours off the screen palette take the nearest entry, and one line counts them.
+/usr/bin/convert -size 1x1 xc:'rgb(205,39,0)' xc:'rgb(1,2,3)' xc:'rgb(96,126,255)' xc:'rgb(7,9,200)' +append PNG24:near2.png
+/usr/bin/convert -size 1x1 xc:'rgb(205,39,0)' xc:'rgb(1,2,3)' xc:'rgb(96,126,255)' xc:'rgb(96,126,255)' +append PNG24:near1.png
+for expected in "1 4 near1.png" "3 8 near2.png near1.png"; do
+  set -- $expected
+  "$KIVTOOL" create -q -o near.kiv --fps 1 "${@:3}" 2> err.txt || fail "create ${*:3}"
+  [ "$(cat err.txt)" = "kivtool: create: $1 of $2 pixels had no exact screen-palette colour and took the nearest" ] ||
+    fail "${*:3}: $(cat err.txt)"
+done
+
 # RGBA transparency lets the background show in the player's screen.
 "$KIVTOOL" create -q -o rgba_bg.kiv --fps 12.5 --first 5 --background fbackground.png rgba.png
 "$KIVTOOL" render rgba_bg.kiv -o 'r_new%d.png' -q
@@ -156,6 +166,7 @@ for size in 64x48 64x40 40x48; do /usr/bin/convert -size "$size" xc:'rgb(205,39,
 for later in p64x40.png p40x48.png g64x40.gif; do
   refuse "^kivtool: $later: is ${later:1:5}, the first picture 64x48\$" create -o mixed.kiv --fps 1 p64x48.png "$later"
 done
+refuse "^kivtool: p64x40.png: is 64x40, the first picture 64x48\$" create -o mixed.kiv --fps 1 --background p64x40.png p64x48.png
 [ ! -e mixed.kiv ] || fail "a picture of another size left a file"
 # The last frame number is 9998: from 9997 two frames fit, and the input
 # that brings a third is named.
