@@ -43,6 +43,24 @@ for expected in "1 4 near1.png" "3 8 near2.png near1.png"; do
     fail "${*:3}: $(cat err.txt)"
 done
 
+# --dither: none keeps a flat grey flat, ordered repeats its 8 x 8 pattern
+# over levels around the grey, diffusion mixes the two ramp entries either side.
+/usr/bin/convert -size 16x16 xc:'rgb(130,130,130)' PNG24:grey.png
+for dither in none ordered diffusion; do
+  "$KIVTOOL" create -q -o "grey_$dither.kiv" --fps 1 --dither $dither grey.png 2> /dev/null || fail "--dither $dither"
+  "$KIVTOOL" export "grey_$dither.kiv" --format rgb24 -o "grey_$dither.rgb" -q
+done
+python3 - <<'PY' || fail "--dither"
+def levels(name):
+    data = open('grey_%s.rgb' % name, 'rb').read()
+    return [list(data[y * 48:(y + 1) * 48:3]) for y in range(16)]
+none, ordered, diffusion = levels('none'), levels('ordered'), levels('diffusion')
+assert {v for row in none for v in row} == {128}, none
+assert all(ordered[y][x] == ordered[y % 8][x % 8] for y in range(16) for x in range(16)), ordered
+assert len({v for row in ordered for v in row}) > 2, ordered
+assert {v for row in diffusion for v in row} == {128, 132}, diffusion
+PY
+
 # RGBA transparency lets the background show in the player's screen.
 "$KIVTOOL" create -q -o rgba_bg.kiv --fps 12.5 --first 5 --background fbackground.png rgba.png
 "$KIVTOOL" render rgba_bg.kiv -o 'r_new%d.png' -q
