@@ -196,8 +196,12 @@ assert (info["firstFrame"], info["lastFrame"]) == (9997, 9998), info' || fail "f
 refuse "^kivtool: zero.gif: one frame too many" create -o over.kiv --first 9997 zero.gif
 refuse "^kivtool: f03.png: one frame too many" create -o over.kiv --fps 1 --first 9996 f02.png f02.png f02.png f03.png
 [ ! -e over.kiv ] || fail "one frame too many left a file"
-# A damaged picture in a stream or a GIF is named by its place.
+# Without a GIF, the rate must be given; standard input is read once.
 { cat f02.png f03.png; head -c 100 f04.png; } > three.bin
+refuse "--fps is needed" create -o over.kiv f02.png
+refuse "standard input (-) can be read only once" create -o over.kiv --fps 1 - f02.png - < three.bin
+[ ! -e over.kiv ] || fail "a usage error left a file"
+# A damaged picture in a stream or a GIF is named by its place.
 refuse "^kivtool: standard input: picture 3: " create -o over.kiv --fps 1 - < three.bin
 head -c -5 zero.gif > cut.gif
 refuse "^kivtool: cut.gif: frame 3: " create -o over.kiv cut.gif
