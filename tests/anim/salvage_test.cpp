@@ -26,6 +26,14 @@ Bytes RunsPast(std::size_t buffer, std::uint8_t v) {
   return out;
 }
 
+// A run of exactly `count` bytes of v.
+Bytes RunOf(std::size_t count, std::uint8_t v) {
+  Bytes out;
+  for (; count > 0x7FFF; count -= 0x7FFF) out.insert(out.end(), {0x7F, 0xFF, v});
+  out.insert(out.end(), {static_cast<std::uint8_t>(count >> 8), static_cast<std::uint8_t>(count & 0xFF), v});
+  return out;
+}
+
 // An 8 x 4 file of five frames: a run of 32 bytes of the frame's value
 // each, frame 2 a repeat of frame 1; badFrame's runs overrun the frame
 // buffer (past the picture alone is sound).
@@ -80,6 +88,33 @@ TEST(Salvage, KeepsEveryFrameThatReadsAndSaysWhyOthersWereLost) {
   EXPECT_EQ(Expanded(truncated.tables.frames[2], 32), Bytes(32, 1));
   EXPECT_EQ(truncated.tables.frames[3], nullptr);
   EXPECT_EQ(truncated.damage[4], "lies after the damage in frame 3");
+}
+
+TEST(Salvage, KeepsAChunkPastItsPictureButWithinItsBuffer) {
+  // Frame 1 overruns its buffer; frame 2 expands past its picture but not
+  // past the buffer, which a strict load plays, so salvage keeps it too.
+  struct Case {
+    std::int32_t version, width, height;
+    std::size_t past, buffer;
+  };
+  for (const Case& c : {Case{949, 8, 4, 64, kFrameBufferSize},
+                        Case{909, 720, 576, kFrameBufferSize + 8, kLegacyScratchSize}}) {
+    SCOPED_TRACE(c.version);
+    AnimationWriteOptions options;
+    options.version = c.version;
+    options.width = c.width;
+    options.height = c.height;
+    const std::size_t picture = static_cast<std::size_t>(c.width) * static_cast<std::size_t>(c.height);
+    Salvaged salvaged;
+    Salvage(AssembleAnimation(options, 2, RunOf(picture, 9), {0, 0, 0},
+                              {RunOf(picture, 0), RunsPast(c.buffer, 1), RunOf(c.past, 2)}),
+            &salvaged);
+    EXPECT_EQ(salvaged.error.frame, 1u);
+    ASSERT_TRUE(salvaged.salvaged);
+    EXPECT_NE(salvaged.tables.frames[0], nullptr);
+    EXPECT_EQ(salvaged.tables.frames[1], nullptr);
+    EXPECT_NE(salvaged.tables.frames[2], nullptr) << salvaged.damage[2];
+  }
 }
 
 TEST(Salvage, DamageOutsideTheFramesLeavesNothingToSalvage) {

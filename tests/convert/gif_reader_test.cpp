@@ -3,6 +3,7 @@
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 namespace kiv {
@@ -129,6 +130,15 @@ TEST(GifReader, RefusesOversizeAndDamagedFiles) {
   std::string error;
   EXPECT_FALSE(reader.Open(std::span<const std::uint8_t>(big), {}, &error));
   EXPECT_NE(error.find("2000x1000"), std::string::npos) << error;
+  // A screen of as many pixels as allowed opens; one pixel more does not.
+  PictureLimits six;
+  six.maxPixels = 6;
+  for (const auto& [width, opens] : {std::pair{3, true}, std::pair{4, false}}) {
+    const std::vector<std::uint8_t> gif = MakeGif(
+        width, 2, {kRed, kGreen}, {{0, 0, 1, 1, false, {}, 0, NO_TRANSPARENT_COLOR, 0, {0}}});
+    GifReader sized;
+    EXPECT_EQ(sized.Open(std::span<const std::uint8_t>(gif), six, &error), opens) << width << ": " << error;
+  }
 
   // Cut short in every place: an error, never a crash or a read past the end.
   const std::vector<std::uint8_t> good = MakeGif(

@@ -97,6 +97,15 @@ TEST(PngRead, SizeIsCheckedBeforeAnyPixel) {
   EXPECT_EQ(ReadPngFromMemory(header, {}, &picture, &error), ReadStatus::kError);
   EXPECT_NE(error.find("20000x20000"), std::string::npos) << error;
 
+  // As many pixels as allowed are read; one pixel more is not.
+  PictureLimits two;
+  two.maxPixels = 2;
+  EXPECT_EQ(ReadPngFromMemory(MakePng({2, 1, 8, PNG_COLOR_TYPE_GRAY, {{0, 0}}, {}, {}}), two, &picture, &error),
+            ReadStatus::kPicture) << error;
+  EXPECT_EQ(ReadPngFromMemory(MakePng({3, 1, 8, PNG_COLOR_TYPE_GRAY, {{0, 0, 0}}, {}, {}}), two, &picture, &error),
+            ReadStatus::kError);
+  EXPECT_EQ(error, "is 3x1, more than the 2 pixels a frame holds");
+
   // The size of the first picture binds the others.
   const auto small = MakePng({2, 1, 8, PNG_COLOR_TYPE_GRAY, {{0, 0}}, {}, {}});
   PictureLimits limits;
@@ -104,6 +113,10 @@ TEST(PngRead, SizeIsCheckedBeforeAnyPixel) {
   limits.height = 1;
   EXPECT_EQ(ReadPngFromMemory(small, limits, &picture, &error), ReadStatus::kError);
   EXPECT_EQ(error, "is 2x1, the first picture 3x1");
+  limits.width = 2;
+  limits.height = 2;
+  EXPECT_EQ(ReadPngFromMemory(small, limits, &picture, &error), ReadStatus::kError);
+  EXPECT_EQ(error, "is 2x1, the first picture 2x2");
 }
 
 long PeakResidentKilobytes() {

@@ -14,12 +14,12 @@ cd "$E2E_TMP"
 # Export and create with the same settings: the same file, byte for byte.
 "$KIVTOOL" create -q -o again.kiv --fps 12.5 --first 2 --background fbackground.png f??.png || fail "create"
 cmp demo.kiv again.kiv || fail "export and create changed the file"
-# The loop numbers are written as given.
-"$KIVTOOL" create -q -o loop.kiv --fps 12.5 --loop-start 4 --loop-end 7 f02.png f03.png || fail "loop"
+# The loop numbers are written as given; a rate of 0 is allowed.
+"$KIVTOOL" create -q -o loop.kiv --fps 0 --loop-start 4 --loop-end 7 f02.png f03.png || fail "loop"
 "$KIVTOOL" info --json loop.kiv | python3 -c '
 import json, sys
 info = json.load(sys.stdin)
-assert (info["loopStart"], info["loopEnd"]) == (4, 7), info' || fail "loop numbers"
+assert (info["loopStart"], info["loopEnd"], info["frameRate"]) == (4, 7, 0), info' || fail "loop numbers"
 
 # Palette rewrites by ImageMagick and ffmpeg, RGB and RGBA copies: the same indices.
 /usr/bin/convert f05.png -flop -flop PNG8:im.png
@@ -32,6 +32,34 @@ for picture in im ff rgb rgba; do
   "$KIVTOOL" export "$picture.kiv" -o "back_$picture%02d.png" --start-number 5 -q
   cmp f05.png "back_${picture}05.png" || fail "$picture: indices changed"
 done
+
+# Colours off the screen palette take the nearest entry, and one line counts them.
+/usr/bin/convert -size 1x1 xc:'rgb(205,39,0)' xc:'rgb(1,2,3)' xc:'rgb(96,126,255)' xc:'rgb(7,9,200)' +append PNG24:near2.png
+/usr/bin/convert -size 1x1 xc:'rgb(205,39,0)' xc:'rgb(1,2,3)' xc:'rgb(96,126,255)' xc:'rgb(96,126,255)' +append PNG24:near1.png
+for expected in "1 4 near1.png" "3 8 near2.png near1.png"; do
+  set -- $expected
+  "$KIVTOOL" create -q -o near.kiv --fps 1 "${@:3}" 2> err.txt || fail "create ${*:3}"
+  [ "$(cat err.txt)" = "kivtool: create: $1 of $2 pixels had no exact screen-palette colour and took the nearest" ] ||
+    fail "${*:3}: $(cat err.txt)"
+done
+
+# --dither: none keeps a flat grey flat, ordered repeats its 8 x 8 pattern
+# over levels around the grey, diffusion mixes the two ramp entries either side.
+/usr/bin/convert -size 16x16 xc:'rgb(130,130,130)' PNG24:grey.png
+for dither in none ordered diffusion; do
+  "$KIVTOOL" create -q -o "grey_$dither.kiv" --fps 1 --dither $dither grey.png 2> /dev/null || fail "--dither $dither"
+  "$KIVTOOL" export "grey_$dither.kiv" --format rgb24 -o "grey_$dither.rgb" -q
+done
+python3 - <<'PY' || fail "--dither"
+def levels(name):
+    data = open('grey_%s.rgb' % name, 'rb').read()
+    return [list(data[y * 48:(y + 1) * 48:3]) for y in range(16)]
+none, ordered, diffusion = levels('none'), levels('ordered'), levels('diffusion')
+assert {v for row in none for v in row} == {128}, none
+assert all(ordered[y][x] == ordered[y % 8][x % 8] for y in range(16) for x in range(16)), ordered
+assert len({v for row in ordered for v in row}) > 2, ordered
+assert {v for row in diffusion for v in row} == {128, 132}, diffusion
+PY
 
 # RGBA transparency lets the background show in the player's screen.
 "$KIVTOOL" create -q -o rgba_bg.kiv --fps 12.5 --first 5 --background fbackground.png rgba.png
@@ -70,6 +98,7 @@ done
   -page 40x30 anim.gif
 ffmpeg -loglevel error -y -i anim.gif -vsync 0 'ff_%d.png'
 "$KIVTOOL" create -q -o gif.kiv anim.gif 2> err.txt || fail "create from GIF: $(cat err.txt)"
+[ ! -s err.txt ] || fail "one delay throughout, yet: $(cat err.txt)"
 "$KIVTOOL" info --json gif.kiv | python3 -c '
 import json, sys
 info = json.load(sys.stdin)
@@ -81,12 +110,36 @@ for k in 1 2 3 4 5; do
   [ "$(/usr/bin/compare -metric AE a.png b.png null: 2>&1)" = "0" ] || fail "GIF frame $k differs from ffmpeg's"
 done
 
-# Delays that vary: the most common gives the rate, and one line says so.
+# Delays that vary: the most common gives the rate, whether the shortest or
+# the longest, and one line says so.
 /usr/bin/convert -delay 4 -size 8x8 xc:'rgb(205,39,0)' xc:'rgb(96,126,255)' xc:black -delay 10 xc:white varied.gif
-"$KIVTOOL" create -q -o varied.kiv varied.gif 2> err.txt || fail "create from varied delays"
-[ "$(wc -l < err.txt)" = 1 ] && grep -q "vary from 4 to 10 cs; using 25 fps" err.txt || fail "varied delays: $(cat err.txt)"
+/usr/bin/convert -delay 4 -size 8x8 xc:'rgb(205,39,0)' -delay 10 xc:'rgb(96,126,255)' xc:black xc:white slow.gif
+for expected in "varied 25" "slow 10"; do
+  set -- $expected
+  "$KIVTOOL" create -q -o "$1.kiv" "$1.gif" 2> err.txt || fail "create from $1.gif"
+  [ "$(wc -l < err.txt)" = 1 ] && grep -q "vary from 4 to 10 cs; using $2 fps" err.txt || fail "$1.gif: $(cat err.txt)"
+done
 "$KIVTOOL" create -q -o varied.kiv --fps 10 varied.gif 2> err.txt
 [ ! -s err.txt ] || fail "--fps given, yet: $(cat err.txt)"
+
+# Delays of 0 show as 10 cs, so all-0 delays, and 0 mixed with 10, give
+# 10 fps without a word. GIF87a, the older form, has no delays at all.
+/usr/bin/convert -size 8x8 xc:'rgb(205,39,0)' xc:'rgb(96,126,255)' xc:black +adjoin gif87:old%d.gif
+gifsicle --merge old0.gif old1.gif old2.gif > old.gif
+[ "$(head -c 6 old.gif)" = GIF87a ] || fail "gifsicle did not write a GIF87a"
+/usr/bin/convert -delay 0 -size 8x8 xc:'rgb(205,39,0)' xc:'rgb(96,126,255)' xc:black zero.gif
+/usr/bin/convert -delay 0 -size 8x8 xc:'rgb(205,39,0)' xc:'rgb(96,126,255)' -delay 10 xc:black zero_ten.gif
+for gif in old zero zero_ten; do
+  "$KIVTOOL" create -q -o "$gif.kiv" "$gif.gif" 2> err.txt || fail "create from $gif.gif: $(cat err.txt)"
+  [ ! -s err.txt ] || fail "$gif.gif: $(cat err.txt)"
+  "$KIVTOOL" info --json "$gif.kiv" | python3 -c '
+import json, sys
+info = json.load(sys.stdin)
+assert (info["frameRate"], info["frames"]) == (10, 3), info' || fail "$gif.gif: rate or frame count"
+  "$KIVTOOL" export "$gif.kiv" -o "${gif}_%d.png" -q
+  colour=$(/usr/bin/convert "${gif}_1.png" -format '%[pixel:p{3,3}]' info:)
+  [ "$colour" = "srgb(96,126,255)" ] || [ "$colour" = "srgba(96,126,255,1)" ] || fail "$gif.gif frame 1: $colour"
+done
 
 # A PNG stream on standard input, as export -o - writes it.
 "$KIVTOOL" export demo.kiv -o - -q | "$KIVTOOL" create -q -o piped.kiv --fps 12.5 --first 2 \
@@ -125,6 +178,33 @@ PY
 refuse "huge.png: is 20000x20000" create -o huge.kiv --fps 1 huge.png
 [ ! -e huge.kiv ] || fail "a refused create left a file"
 refuse "f03.png: is 160x120, the first picture 4x2" create -o mixed.kiv --fps 1 four.png f03.png
+# Every later picture, PNG or GIF, has the first one's width and height.
+for size in 64x48 64x40 40x48; do /usr/bin/convert -size "$size" xc:'rgb(205,39,0)' "p$size.png"; done
+/usr/bin/convert -size 64x40 xc:'rgb(205,39,0)' xc:black g64x40.gif
+for later in p64x40.png p40x48.png g64x40.gif; do
+  refuse "^kivtool: $later: is ${later:1:5}, the first picture 64x48\$" create -o mixed.kiv --fps 1 p64x48.png "$later"
+done
+refuse "^kivtool: p64x40.png: is 64x40, the first picture 64x48\$" create -o mixed.kiv --fps 1 --background p64x40.png p64x48.png
+[ ! -e mixed.kiv ] || fail "a picture of another size left a file"
+# The last frame number is 9998: from 9997 two frames fit, and the input
+# that brings a third is named.
+"$KIVTOOL" create -q -o top.kiv --fps 1 --first 9997 p64x48.png p64x48.png || fail "frames up to 9998"
+"$KIVTOOL" info --json top.kiv | python3 -c '
+import json, sys
+info = json.load(sys.stdin)
+assert (info["firstFrame"], info["lastFrame"]) == (9997, 9998), info' || fail "frames 9997 and 9998"
+refuse "^kivtool: zero.gif: one frame too many" create -o over.kiv --first 9997 zero.gif
+refuse "^kivtool: f03.png: one frame too many" create -o over.kiv --fps 1 --first 9996 f02.png f02.png f02.png f03.png
+[ ! -e over.kiv ] || fail "one frame too many left a file"
+# Without a GIF, the rate must be given; standard input is read once.
+{ cat f02.png f03.png; head -c 100 f04.png; } > three.bin
+refuse "--fps is needed" create -o over.kiv f02.png
+refuse "standard input (-) can be read only once" create -o over.kiv --fps 1 - f02.png - < three.bin
+[ ! -e over.kiv ] || fail "a usage error left a file"
+# A damaged picture in a stream or a GIF is named by its place.
+refuse "^kivtool: standard input: picture 3: " create -o over.kiv --fps 1 - < three.bin
+head -c -5 zero.gif > cut.gif
+refuse "^kivtool: cut.gif: frame 3: " create -o over.kiv cut.gif
 cp demo.kiv kept.kiv
 refuse "kept.kiv: exists" create -n -o kept.kiv --fps 1 f03.png
 cmp demo.kiv kept.kiv || fail "-n changed the file"
