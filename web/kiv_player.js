@@ -136,6 +136,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         full: make('button', { textContent: 'Fullscreen' }, bar),
       };
       this._progress = make('progress', { max: 1, value: 0, hidden: true }, bar);
+      attachSaveAs(this, bar);  // the conversions: see below
       this._stage = make('div', { className: 'stage' }, shadow);
       this._hint = make('div', { className: 'hint', textContent: 'Open a KIV animation or drop it here.' }, this._stage);
       this._message = make('div', { className: 'message', hidden: true }, this._stage);
@@ -287,6 +288,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
           }
         }
         bytes = buffer.subarray(0, length);
+        this._convertSource = { name, bytes };  // for "Save as..."
       } catch (error) {
         this._failRead(name, error);
         return;
@@ -613,6 +615,68 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       return { width, height, data: this._context.getImageData(0, 0, width, height).data };
     }
   }
+
+  // ---- conversions ------------------------------------------------------------
+  // "Save as..." and the element's saveAs(): the conversions are a module
+  // and a script of their own, gzipped here, unzipped and compiled only when
+  // first used. The bundle: the length of the page's script (4 bytes, little
+  // endian), that script, the length of the worker's script, that script,
+  // then the module.
+  const kConvert = '@KIV_CONVERT_GZIP_BASE64@';
+  let conversions = null;
+
+  function loadConversions() {
+    if (!conversions) {
+      const unzipped = new Response(decodeBase64(kConvert)).body.pipeThrough(new DecompressionStream('gzip'));
+      conversions = new Response(unzipped).arrayBuffer().then((buffer) => {
+        const view = new DataView(buffer);
+        const text = new TextDecoder();
+        const pageLength = view.getUint32(0, true);
+        const page = text.decode(new Uint8Array(buffer, 4, pageLength));
+        const workerLength = view.getUint32(4 + pageLength, true);
+        const worker = text.decode(new Uint8Array(buffer, 8 + pageLength, workerLength));
+        const wasm = buffer.slice(8 + pageLength + workerLength);
+        // eslint-disable-next-line no-new-func
+        return new Function('source', 'wasm', page)(worker, wasm);
+      });
+      conversions.catch(() => { conversions = null; });
+    }
+    return conversions;
+  }
+
+  function attachSaveAs(player, bar) {
+    const button = make('button', { className: 'saveas', textContent: 'Save as\u2026', disabled: true }, bar);
+    let panel = null;
+    const update = () => { button.disabled = !player._convertSource || player.state === 0; };
+    player.addEventListener('kiv-open', update);
+    player.addEventListener('kiv-close', () => { player._convertSource = null; update(); });
+    button.addEventListener('click', async () => {
+      try {
+        if (!panel) panel = (await loadConversions()).panel(player, () => player._convertSource);
+        panel.toggle();
+      } catch (error) {
+        player._showMessage('Error', 'The conversions could not start: ' + error);
+      }
+    });
+  }
+
+  Object.assign(KivPlayer.prototype, {
+    // The file that plays as `format` ('gif', 'gif-composite', 'png',
+    // 'png-composite'): resolves to { name, blob }, downloaded as name
+    // unless options.download is false. options.onProgress(done, total).
+    async saveAs(format, options = {}) {
+      const source = this._convertSource;
+      if (!source || this.state === 0) throw new Error('no file plays');
+      const api = await loadConversions();
+      const made = await api.convert(source.name, source.bytes.slice().buffer, format, options.onProgress);
+      if (options.download !== false) api.download(made.name, made.blob);
+      return made;
+    },
+    // Ends the conversion that runs; its saveAs() rejects.
+    async cancelConversion() { (await loadConversions()).cancel(); },
+    // The conversions' interface (folder views, tests).
+    conversions() { return loadConversions(); },
+  });
 
   document.addEventListener('keydown', (event) => {
     const player = activePlayer;

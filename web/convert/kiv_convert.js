@@ -1,0 +1,227 @@
+// The page's conversions, loaded by the player only when first asked for:
+// "Save as..." (an animated GIF or the frames as PNGs in a zip, as kivtool
+// export makes them) for the file that plays. The work runs in a worker
+// with the conversion module; the page only shows progress and writes the
+// zip. Nothing goes over the network: the download is made in the page.
+//
+// Evaluated with `source` (the worker's script) and `wasm` (the module's
+// bytes); returns the conversions' interface.
+'use strict';
+
+const kFormats = {
+  gif: { label: 'Animated GIF', composite: false },
+  'gif-composite': { label: 'Animated GIF over the background', composite: true },
+  png: { label: 'PNG frames (.zip)', composite: false },
+  'png-composite': { label: 'PNG frames over the background (.zip)', composite: true },
+};
+
+// The name without its .kiv ending, for the names of what is made of it.
+function stemOf(name) {
+  return String(name || 'animation').replace(/\.kiv$/i, '') || 'animation';
+}
+
+// ---- the worker -----------------------------------------------------------
+const workerUrl = URL.createObjectURL(new Blob([source], { type: 'text/javascript' }));
+let worker = null;
+let nextId = 1;
+let running = null;  // the job the worker has: { id, reject, ... }
+
+function ensureWorker() {
+  if (!worker) {
+    worker = new Worker(workerUrl);
+    worker.postMessage({ type: 'start', wasm });
+    worker.onmessage = (event) => {
+      const message = event.data;
+      if (!running || message.id !== running.id) return;
+      const job = running;
+      if (message.type === 'progress') job.onProgress(message.done, message.total);
+      else if (message.type === 'piece') job.pieces.push(message);
+      else if (message.type === 'info') job.info = message;
+      else if (message.type === 'done') { running = null; job.resolve(job); }
+      else if (message.type === 'failed') { running = null; job.reject(new ConvertError(message.message)); }
+    };
+    worker.onerror = (event) => {
+      if (running) {
+        const job = running;
+        running = null;
+        job.reject(new Error(event.message || 'the conversion stopped'));
+      }
+      worker = null;
+    };
+  }
+  return worker;
+}
+
+class ConvertError extends Error {}
+class Cancelled extends Error {}
+
+// Runs one job on a file's bytes (an ArrayBuffer, handed over): resolves to
+// the job with its pieces (name, bytes, crc) and info.
+function run(op, bytes, options = {}, onProgress = () => {}) {
+  if (running) return Promise.reject(new Error('a conversion is already running'));
+  return new Promise((resolve, reject) => {
+    const id = nextId++;
+    running = { id, resolve, reject, onProgress, pieces: [], info: null };
+    ensureWorker().postMessage({ id, op, bytes, ...options }, [bytes]);
+  });
+}
+
+// Ends the running job at once: its worker goes, and a fresh one serves the
+// next job.
+function cancel() {
+  if (!running) return;
+  const job = running;
+  running = null;
+  worker.terminate();
+  worker = null;
+  job.reject(new Cancelled('cancelled'));
+}
+
+// ---- zip ------------------------------------------------------------------
+// A zip of stored entries (the pictures are compressed already), as a Blob
+// so that large ones need not stay in the page's memory. Every entry is
+// dated 1980-01-01, so that the same input gives the same bytes.
+function zip(entries) {
+  const parts = [];
+  const directory = [];
+  const encoder = new TextEncoder();
+  let offset = 0;
+  for (const entry of entries) {
+    const name = encoder.encode(entry.name);
+    const head = (signature, extra) => {
+      const bytes = new Uint8Array(extra + name.length);
+      const view = new DataView(bytes.buffer);
+      view.setUint32(0, signature, true);
+      return { bytes, view };
+    };
+    const fill = (view, at) => {
+      view.setUint16(at, 20, true);            // version needed
+      view.setUint16(at + 2, 0x0800, true);    // names in UTF-8
+      view.setUint16(at + 4, 0, true);         // stored
+      view.setUint16(at + 6, 0, true);         // time
+      view.setUint16(at + 8, 0x21, true);      // date: 1980-01-01
+      view.setUint32(at + 10, entry.crc, true);
+      view.setUint32(at + 14, entry.size, true);
+      view.setUint32(at + 18, entry.size, true);
+      view.setUint16(at + 22, name.length, true);
+    };
+    const local = head(0x04034b50, 30);
+    fill(local.view, 4);
+    local.bytes.set(name, 30);
+    const central = head(0x02014b50, 46);
+    central.view.setUint16(4, 20, true);       // made by
+    fill(central.view, 6);
+    central.view.setUint32(42, offset, true);
+    central.bytes.set(name, 46);
+    parts.push(local.bytes, entry.data);
+    directory.push(central.bytes);
+    offset += local.bytes.length + entry.size;
+  }
+  const size = directory.reduce((sum, bytes) => sum + bytes.length, 0);
+  const end = new Uint8Array(22);
+  const view = new DataView(end.buffer);
+  view.setUint32(0, 0x06054b50, true);
+  view.setUint16(8, entries.length, true);
+  view.setUint16(10, entries.length, true);
+  view.setUint32(12, size, true);
+  view.setUint32(16, offset, true);
+  return new Blob([...parts, ...directory, end], { type: 'application/zip' });
+}
+
+function entryOf(piece, prefix = '') {
+  return { name: prefix + piece.name, data: new Blob([piece.bytes]), size: piece.bytes.length, crc: piece.crc };
+}
+
+function download(name, blob) {
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(blob);
+  link.download = name;
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 60000);
+}
+
+// ---- one file -----------------------------------------------------------
+// Converts `bytes` (an ArrayBuffer, handed over) of the file `name` into
+// `format` (a key of kFormats): resolves to { name, blob }.
+async function convert(name, bytes, format, onProgress) {
+  const kind = kFormats[format];
+  if (!kind) throw new ConvertError('unknown format ' + format);
+  const stem = stemOf(name);
+  const isGif = format.startsWith('gif');
+  const job = await run(isGif ? 'gif' : 'png', bytes, { stem, prefix: stem + '-', composite: kind.composite }, onProgress);
+  if (isGif) return { name: stem + '.gif', blob: new Blob([job.pieces[0].bytes], { type: 'image/gif' }) };
+  return { name: stem + '-frames.zip', blob: zip(job.pieces.map((piece) => entryOf(piece))) };
+}
+
+// ---- the dialog ---------------------------------------------------------
+const kStyle = `
+.convert { position: absolute; top: 40px; right: 8px; z-index: 2; background: #222; color: #eee;
+  border: 1px solid #666; padding: 10px; display: flex; flex-direction: column; gap: 8px; min-width: 18em; }
+.convert[hidden] { display: none; }
+.convert .row { display: flex; gap: 6px; align-items: center; }
+.convert progress { width: 100%; }
+`;
+
+function make(tag, props, parent) {
+  const node = document.createElement(tag);
+  Object.assign(node, props);
+  if (parent) parent.appendChild(node);
+  return node;
+}
+
+// The "Save as..." panel of a player; `source()` gives the file that plays
+// ({ name, bytes }) or null.
+function panel(player, source) {
+  const shadow = player.shadowRoot;
+  make('style', { textContent: kStyle }, shadow);
+  const box = make('div', { className: 'convert', hidden: true }, shadow);
+  box.setAttribute('part', 'convert');
+  const formatRow = make('div', { className: 'row' }, box);
+  make('span', { textContent: 'Save as' }, formatRow);
+  const select = make('select', { className: 'format' }, formatRow);
+  for (const [value, kind] of Object.entries(kFormats)) make('option', { value, textContent: kind.label }, select);
+  const buttons = make('div', { className: 'row' }, box);
+  const save = make('button', { className: 'save', textContent: 'Save' }, buttons);
+  const cancelButton = make('button', { className: 'cancel', textContent: 'Cancel' }, buttons);
+  const progress = make('progress', { max: 1, value: 0, hidden: true }, box);
+  const status = make('div', { className: 'status' }, box);
+
+  let busy = false;
+  const finish = (text) => {
+    busy = false;
+    progress.hidden = true;
+    save.disabled = false;
+    status.textContent = text;
+  };
+  save.addEventListener('click', async () => {
+    const file = source();
+    if (!file || busy) return;
+    busy = true;
+    save.disabled = true;
+    progress.hidden = false;
+    progress.value = 0;
+    status.textContent = 'Converting\u2026';
+    try {
+      const made = await convert(file.name, file.bytes.slice().buffer, select.value, (done, total) => {
+        progress.value = done / total;
+      });
+      download(made.name, made.blob);
+      finish('Saved ' + made.name);
+      player.dispatchEvent(new CustomEvent('kiv-saved', { detail: { name: made.name, size: made.blob.size } }));
+    } catch (error) {
+      finish(error instanceof Cancelled ? 'Cancelled' : 'Could not convert: ' + error.message);
+    }
+  });
+  cancelButton.addEventListener('click', () => {
+    if (busy) cancel();
+    else box.hidden = true;
+  });
+  return {
+    toggle() {
+      box.hidden = !box.hidden;
+      if (!box.hidden) status.textContent = '';
+    },
+  };
+}
+
+return { formats: kFormats, convert, cancel, zip, panel, stemOf, run, download };
