@@ -136,7 +136,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         full: make('button', { textContent: 'Fullscreen' }, bar),
       };
       this._progress = make('progress', { max: 1, value: 0, hidden: true }, bar);
-      attachSaveAs(this, bar);  // the conversions: see below
+      attachConversions(this, bar);  // see below
       this._stage = make('div', { className: 'stage' }, shadow);
       this._hint = make('div', { className: 'hint', textContent: 'Open a KIV animation or drop it here.' }, this._stage);
       this._message = make('div', { className: 'message', hidden: true }, this._stage);
@@ -644,8 +644,14 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     return conversions;
   }
 
-  function attachSaveAs(player, bar) {
+  // "Save as..." for the file that plays; "Files..." and "Folder..." (or a
+  // drop of several files or of a folder) list several files.
+  function attachConversions(player, bar) {
     const button = make('button', { className: 'saveas', textContent: 'Save as\u2026', disabled: true }, bar);
+    const many = make('label', { className: 'open files', textContent: 'Files\u2026' }, bar);
+    const filesInput = make('input', { type: 'file', multiple: true, accept: '.kiv,application/x-kiv' }, many);
+    const folder = make('label', { className: 'open folder', textContent: 'Folder\u2026' }, bar);
+    const folderInput = make('input', { type: 'file', webkitdirectory: true }, folder);
     let panel = null;
     const update = () => { button.disabled = !player._convertSource || player.state === 0; };
     player.addEventListener('kiv-open', update);
@@ -658,7 +664,34 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         player._showMessage('Error', 'The conversions could not start: ' + error);
       }
     });
+    const listInput = (input) => {
+      const files = Array.from(input.files || []);
+      const first = files[0] && files[0].webkitRelativePath;
+      input.value = '';
+      if (files.length > 0) player.openFiles(files, first ? first.split('/')[0] : '').catch(() => {});
+    };
+    filesInput.addEventListener('change', () => listInput(filesInput));
+    folderInput.addEventListener('change', () => listInput(folderInput));
+    // Before the player's own drop (which plays one file): several files or
+    // a folder go to the list.
+    player._dropFiles = (event) => {
+      const transfer = event.dataTransfer;
+      const items = Array.from((transfer && transfer.items) || []);
+      const folderDropped = items.some((item) => item.webkitGetAsEntry && item.webkitGetAsEntry() &&
+                                                 item.webkitGetAsEntry().isDirectory);
+      if (!folderDropped && !(transfer && transfer.files && transfer.files.length > 1)) return;
+      event.preventDefault();
+      event.stopImmediatePropagation();
+      const reading = loadConversions().then((api) => api.droppedFiles(transfer));
+      reading.then(({ files, folder: name }) => player.openFiles(files, name)).catch(() => {});
+    };
+    player.addEventListener('drop', player._dropFiles, true);
   }
+  // The page's player takes drops anywhere on the page.
+  document.addEventListener('drop', (event) => {
+    const player = document.querySelector('kiv-player[page]');
+    if (player && player._dropFiles) player._dropFiles(event);
+  }, true);
 
   Object.assign(KivPlayer.prototype, {
     // The file that plays as `format` ('gif', 'gif-composite', 'png',
@@ -671,6 +704,13 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       const made = await api.convert(source.name, source.bytes.slice().buffer, format, options.onProgress);
       if (options.download !== false) api.download(made.name, made.blob);
       return made;
+    },
+    // Lists several files (File objects; the .kiv ones), `folder` naming the
+    // zip that "Save all" makes: resolves when the list is complete.
+    async openFiles(files, folder = '') {
+      const api = await loadConversions();
+      if (!this._folderPanel) this._folderPanel = api.folderPanel(this);
+      return this._folderPanel.show(files, folder);
     },
     // Ends the conversion that runs; its saveAs() rejects.
     async cancelConversion() { (await loadConversions()).cancel(); },

@@ -73,7 +73,10 @@ function open(module, job) {
   module.FS.writeFile(path, new Uint8Array(job.bytes));
   const loaded = module.ccall('kc_open', 'number', ['string'], [path]) === 1;
   module.FS.unlink(path);
-  if (!loaded) postMessage({ id: job.id, type: 'failed', message: module.UTF8ToString(module._kc_message()) });
+  if (!loaded) {
+    postMessage({ id: job.id, type: 'failed', damaged: true, message: module.UTF8ToString(module._kc_message()),
+                  detail: module.UTF8ToString(module._kc_detail()) });
+  }
   return loaded;
 }
 

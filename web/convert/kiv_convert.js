@@ -38,7 +38,7 @@ function ensureWorker() {
       else if (message.type === 'piece') job.pieces.push(message);
       else if (message.type === 'info') job.info = message;
       else if (message.type === 'done') { running = null; job.resolve(job); }
-      else if (message.type === 'failed') { running = null; job.reject(new ConvertError(message.message)); }
+      else if (message.type === 'failed') { running = null; job.reject(new ConvertError(message)); }
     };
     worker.onerror = (event) => {
       if (running) {
@@ -52,7 +52,15 @@ function ensureWorker() {
   return worker;
 }
 
-class ConvertError extends Error {}
+// A job that failed: `damaged` when the file does not load (the message is
+// then the player's, `detail` the loader's where and why).
+class ConvertError extends Error {
+  constructor(report) {
+    super(typeof report === 'string' ? report : report.message);
+    this.damaged = Boolean(report.damaged);
+    this.detail = report.detail || '';
+  }
+}
 class Cancelled extends Error {}
 
 // Runs one job on a file's bytes (an ArrayBuffer, handed over): resolves to
@@ -145,12 +153,222 @@ function download(name, blob) {
 // `format` (a key of kFormats): resolves to { name, blob }.
 async function convert(name, bytes, format, onProgress) {
   const kind = kFormats[format];
-  if (!kind) throw new ConvertError('unknown format ' + format);
+  if (!kind) throw new Error('unknown format ' + format);
   const stem = stemOf(name);
   const isGif = format.startsWith('gif');
   const job = await run(isGif ? 'gif' : 'png', bytes, { stem, prefix: stem + '-', composite: kind.composite }, onProgress);
   if (isGif) return { name: stem + '.gif', blob: new Blob([job.pieces[0].bytes], { type: 'image/gif' }) };
   return { name: stem + '-frames.zip', blob: zip(job.pieces.map((piece) => entryOf(piece))) };
+}
+
+
+// ---- several files ------------------------------------------------------
+// The .kiv files of a drop: files, and the files in dropped folders.
+async function droppedFiles(dataTransfer) {
+  const entries = Array.from(dataTransfer.items || [], (item) => item.webkitGetAsEntry && item.webkitGetAsEntry())
+    .filter(Boolean);
+  if (entries.length === 0) return { files: Array.from(dataTransfer.files || []), folder: '' };
+  const files = [];
+  const walk = async (entry) => {
+    if (entry.isFile) {
+      files.push(await new Promise((resolve, reject) => entry.file(resolve, reject)));
+    } else if (entry.isDirectory) {
+      const reader = entry.createReader();
+      for (;;) {
+        const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+        if (batch.length === 0) break;
+        for (const child of batch) await walk(child);
+      }
+    }
+  };
+  for (const entry of entries) await walk(entry);
+  const folder = entries.length === 1 && entries[0].isDirectory ? entries[0].name : '';
+  return { files, folder };
+}
+
+function isKiv(file) { return /\.kiv$/i.test(file.name); }
+
+// Names each file once in a zip: a second "a.kiv" from another folder
+// becomes "a (2)".
+function uniqueStems(files) {
+  const seen = new Map();
+  return files.map((file) => {
+    const stem = stemOf(file.name);
+    const count = (seen.get(stem) || 0) + 1;
+    seen.set(stem, count);
+    return count === 1 ? stem : `${stem} (${count})`;
+  });
+}
+
+// What a list shows of each file, one file read and released at a time:
+// { file, stem, size, info: { width, height, count, rate } | null,
+//   thumbnail: { width, height, rgb } | null, message, detail }.
+// onEntry(entry, index) as each arrives.
+async function describe(files, { thumbnail = 96, onEntry = () => {} } = {}) {
+  const stems = uniqueStems(files);
+  const entries = [];
+  for (let i = 0; i < files.length; ++i) {
+    const file = files[i];
+    const entry = { file, stem: stems[i], size: file.size, info: null, thumbnail: null, message: '', detail: '' };
+    try {
+      const job = await run('info', await file.arrayBuffer(), { thumbnail });
+      entry.info = job.info.info;
+      entry.thumbnail = job.info.thumbnail;
+    } catch (error) {
+      if (error instanceof Cancelled) throw error;
+      entry.message = error.message;
+      entry.detail = error.detail || '';
+    }
+    entries.push(entry);
+    onEntry(entry, i);
+  }
+  return entries;
+}
+
+// Converts the listed files that load, one after another, into one zip
+// named after `base`: resolves to { name, blob, skipped } with the stems of
+// the damaged files left out. onProgress(fraction of the whole).
+async function saveAll(entries, format, base, onProgress = () => {}) {
+  const kind = kFormats[format];
+  if (!kind) throw new Error('unknown format ' + format);
+  const isGif = format.startsWith('gif');
+  const zipped = [];
+  const skipped = [];
+  for (let i = 0; i < entries.length; ++i) {
+    const entry = entries[i];
+    if (!entry.info) {
+      skipped.push(entry.stem);
+      continue;
+    }
+    const job = await run(isGif ? 'gif' : 'png', await entry.file.arrayBuffer(),
+      { stem: entry.stem, prefix: entry.stem + '-', composite: kind.composite },
+      (done, total) => onProgress((i + done / total) / entries.length));
+    for (const piece of job.pieces) zipped.push(entryOf(piece, isGif ? '' : entry.stem + '-frames/'));
+  }
+  onProgress(1);
+  return { name: `${base || 'animations'}${isGif ? '-gif' : '-frames'}.zip`, blob: zip(zipped), skipped };
+}
+
+function sizeText(bytes) {
+  return bytes >= 1 << 20 ? (bytes / (1 << 20)).toFixed(1) + ' MB' : Math.max(1, Math.round(bytes / 1024)) + ' KB';
+}
+
+const kFolderStyle = `
+.folder { position: absolute; inset: 40px 8px 8px 8px; z-index: 1; background: #181818; color: #eee;
+  border: 1px solid #666; display: flex; flex-direction: column; }
+.folder[hidden] { display: none; }
+.folder .row { display: flex; gap: 6px; align-items: center; padding: 6px; flex-wrap: wrap; }
+.folder ul { list-style: none; margin: 0; padding: 0; overflow: auto; flex: 1; }
+.folder li { display: flex; gap: 10px; align-items: center; padding: 4px 6px; cursor: pointer; border-bottom: 1px solid #333; }
+.folder li:hover { background: #2a2a2a; }
+.folder li.damaged { color: #f88; cursor: default; }
+.folder canvas { image-rendering: auto; background: #000; }
+.folder .thumb { width: 96px; display: flex; justify-content: center; }
+`;
+
+// The list of several files in a player: thumbnails, sizes, frames and
+// rates; a click plays one; "Save all" makes one zip of them.
+function folderPanel(player) {
+  const shadow = player.shadowRoot;
+  make('style', { textContent: kFolderStyle }, shadow);
+  const box = make('div', { className: 'folder', hidden: true }, shadow);
+  const bar = make('div', { className: 'row' }, box);
+  const saveGif = make('button', { className: 'save-gif', textContent: 'Save all as GIF' }, bar);
+  const savePng = make('button', { className: 'save-png', textContent: 'Save all as PNG frames' }, bar);
+  const cancelButton = make('button', { className: 'cancel', textContent: 'Cancel' }, bar);
+  const closeButton = make('button', { className: 'close', textContent: 'Close list' }, bar);
+  const progress = make('progress', { max: 1, value: 0, hidden: true }, bar);
+  const status = make('div', { className: 'status' }, bar);
+  const list = make('ul', {}, box);
+  let entries = [];
+  let base = '';
+  let busy = null;  // the promise of what runs
+
+  const setBusy = (on) => {
+    saveGif.disabled = savePng.disabled = on;
+    progress.hidden = !on;
+  };
+  const row = (entry) => {
+    const item = make('li', { className: entry.info ? 'entry' : 'entry damaged' }, list);
+    const thumb = make('div', { className: 'thumb' }, item);
+    if (entry.thumbnail) {
+      const { width, height, rgb } = entry.thumbnail;
+      const canvas = make('canvas', { width, height }, thumb);
+      const image = new ImageData(width, height);
+      for (let i = 0, j = 0; j < rgb.length; i += 4, j += 3) {
+        image.data[i] = rgb[j];
+        image.data[i + 1] = rgb[j + 1];
+        image.data[i + 2] = rgb[j + 2];
+        image.data[i + 3] = 255;
+      }
+      canvas.getContext('2d').putImageData(image, 0, 0);
+      if (width > 96) canvas.style.width = '96px';
+    }
+    const text = make('div', {}, item);
+    make('b', { textContent: entry.file.name }, text);
+    const details = entry.info
+      ? `${sizeText(entry.size)}, ${entry.info.width}\u00d7${entry.info.height}, ${entry.info.count} frames at ${
+        Number(entry.info.rate.toFixed(3))} frames a second`
+      : `${sizeText(entry.size)}: ${entry.message}`;
+    make('div', { className: 'details', textContent: details, title: entry.detail }, text);
+    if (entry.info) {
+      item.addEventListener('click', () => {
+        box.hidden = true;
+        player.openFile(entry.file);
+      });
+    }
+  };
+
+  const start = (work) => {
+    setBusy(true);
+    busy = work().catch((error) => {
+      status.textContent = error instanceof Cancelled ? 'Cancelled' : 'Could not convert: ' + error.message;
+    }).finally(() => {
+      setBusy(false);
+      busy = null;
+    });
+    return busy;
+  };
+  const saveAllAs = (format) => start(async () => {
+    status.textContent = 'Converting\u2026';
+    const made = await saveAll(entries, format, base, (fraction) => { progress.value = fraction; });
+    download(made.name, made.blob);
+    status.textContent = `Saved ${made.name}` + (made.skipped.length > 0
+      ? `; left out (damaged): ${made.skipped.join(', ')}` : '');
+    player.dispatchEvent(new CustomEvent('kiv-saved', { detail: { name: made.name, size: made.blob.size, skipped: made.skipped } }));
+  });
+  saveGif.addEventListener('click', () => saveAllAs('gif'));
+  savePng.addEventListener('click', () => saveAllAs('png'));
+  cancelButton.addEventListener('click', () => cancel());
+  closeButton.addEventListener('click', () => {
+    cancel();
+    box.hidden = true;
+  });
+
+  return {
+    // Lists `files` (the .kiv ones), `folder` naming the zip of "Save all".
+    show(files, folder = '') {
+      cancel();
+      const kivs = Array.from(files).filter(isKiv);
+      entries = [];
+      base = folder;
+      list.replaceChildren();
+      box.hidden = false;
+      status.textContent = `Reading ${kivs.length} files\u2026`;
+      return start(async () => {
+        entries = await describe(kivs, {
+          onEntry: (entry, i) => {
+            row(entry);
+            progress.value = (i + 1) / kivs.length;
+          },
+        });
+        const damaged = entries.filter((entry) => !entry.info).length;
+        status.textContent = `${entries.length} files` + (damaged > 0 ? `, ${damaged} damaged` : '');
+      });
+    },
+    saveAll: saveAllAs,
+    get entries() { return entries; },
+  };
 }
 
 // ---- the dialog ---------------------------------------------------------
@@ -224,4 +442,4 @@ function panel(player, source) {
   };
 }
 
-return { formats: kFormats, convert, cancel, zip, panel, stemOf, run, download };
+return { formats: kFormats, convert, cancel, zip, panel, folderPanel, describe, saveAll, droppedFiles, stemOf, download };

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/startup.h"
 #include "convert/gif_encoder.h"
 #include "convert/gif_frames.h"
 #include "convert/image_scale.h"
@@ -19,7 +20,8 @@
 namespace {
 
 std::unique_ptr<kivtool::LoadedAnimation> animation;
-std::string message;
+std::string message;  // a conversion's failure
+std::string detail;   // a refused file's
 std::vector<std::uint8_t> palette;
 std::vector<std::uint8_t> picture;
 std::vector<std::uint8_t> thumbnail;
@@ -32,21 +34,24 @@ bool gifComposite = false;
 
 extern "C" {
 
-// Loads a file of the module's file system. 1 when it loaded; 0 when not,
-// and kc_message() says why.
+// Loads a file of the module's file system. 1 when it loaded; 0 when not:
+// kc_message() is then what the player says of such a file, kc_detail()
+// where and why the loader refused it.
 EMSCRIPTEN_KEEPALIVE int kc_open(const char* path) {
   animation = std::make_unique<kivtool::LoadedAnimation>();
   message.clear();
+  detail.clear();
   if (animation->Load(path)) return 1;
   const kiv::AnimationError& error = animation->error();
-  message = !animation->opened() || error.noMemory
+  detail = !animation->opened() || error.noMemory
                 ? error.what
                 : "offset " + std::to_string(error.offset) + ": " + error.where + ": " + error.what;
   animation.reset();
   return 0;
 }
 
-EMSCRIPTEN_KEEPALIVE const char* kc_message() { return message.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char* kc_message() { return message.empty() ? kiv::kMessageBadAnimation : message.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char* kc_detail() { return detail.c_str(); }
 
 // Lets the file and every picture go.
 EMSCRIPTEN_KEEPALIVE void kc_release() {

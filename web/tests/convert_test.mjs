@@ -20,7 +20,7 @@ fs.rmSync(workDir, { recursive: true, force: true });
 fs.mkdirSync(workDir, { recursive: true });
 const pageUrl = pathToFileURL(path.join(pageDir, 'kivplay.html')).href;
 const magick = '/usr/bin/convert';
-const run = (program, args) => execFileSync(program, args, { maxBuffer: 1 << 30 });
+const run = (program, args) => execFileSync(program, args, { maxBuffer: 1 << 30, stdio: ['ignore', 'pipe', 'pipe'] });
 
 // Test files: one with holes (index 127) at 7.5 fps, one of noise at an odd
 // rate above 50 fps (frames left out), one large for cancelling.
@@ -191,6 +191,51 @@ await test('"Save as..." downloads name.gif; cancelling downloads nothing and th
   assert.equal(again, 'large.gif');
   assert.deepEqual(fs.readdirSync(downloads), ['holes.gif'], 'nothing more downloaded');
 });
+
+await test('five files, one damaged: thumbnails equal kivtool thumbnail\'s; save all gives four GIFs and names the damaged',
+  async (page, downloads) => {
+    const names = ['f1', 'f2', 'f3', 'f4', 'f5'];
+    const sizes = [['160', '120', '7.5'], ['200', '100', '25'], ['90', '160', '29.97'], ['320', '240', '12.5']];
+    sizes.forEach(([width, height, fps], i) => run(makedemo, ['--width', width, '--height', height, '--frames', String(6 + i),
+      '--fps', fps, kiv(names[i])]));
+    const bytes = fs.readFileSync(kiv('f1'));
+    fs.writeFileSync(kiv('f5'), Buffer.concat([bytes.subarray(0, 64), Buffer.alloc(64, 0xff)]));
+    const player = await page.$('kiv-player');
+    const input = await player.evaluateHandle((element) => element.shadowRoot.querySelector('label.files input'));
+    await input.uploadFile(...names.map(kiv));
+    const status = (element) => element.shadowRoot.querySelector('.folder .status').textContent;
+    await page.waitForFunction((element) => element.shadowRoot.querySelector('.folder .status').textContent
+      .startsWith('5 files'), {}, player);
+    const listed = await player.evaluate((element) => element._folderPanel.entries.map((entry) => ({
+      stem: entry.stem, message: entry.message, count: entry.info && entry.info.count,
+      thumbnail: entry.thumbnail && { width: entry.thumbnail.width, height: entry.thumbnail.height,
+        rgb: Array.from(entry.thumbnail.rgb) },
+    })));
+    assert.deepEqual(listed.map((entry) => entry.stem), names);
+    assert.deepEqual(listed.map((entry) => entry.count), [6, 7, 8, 9, null]);
+    assert.equal(listed[4].message, 'Unable to load KIV file or corrupt KIV file');
+    for (const entry of listed.slice(0, 4)) {
+      const png = path.join(workDir, `${entry.stem}.thumb.png`);
+      run(kivtool, ['thumbnail', '-s', '96', kiv(entry.stem), png]);
+      const size = run('identify', ['-format', '%w %h', png]).toString();
+      assert.equal(`${entry.thumbnail.width} ${entry.thumbnail.height}`, size, `${entry.stem}: thumbnail size`);
+      assert.ok(Buffer.from(entry.thumbnail.rgb).equals(run(magick, [png, 'rgb:-'])), `${entry.stem}: thumbnail`);
+    }
+    await player.evaluate((element) => element.shadowRoot.querySelector('.folder button.save-gif').click());
+    await page.waitForFunction((element) => /^Saved/.test(element.shadowRoot.querySelector('.folder .status').textContent),
+      {}, player);
+    assert.match(await player.evaluate(status), /left out \(damaged\): f5$/);
+    const zip = path.join(downloads, 'animations-gif.zip');
+    for (let i = 0; i < 500 && !fs.existsSync(zip); ++i) await new Promise((resolve) => setTimeout(resolve, 20));
+    const unzipped = path.join(workDir, 'all-gif');
+    run('unzip', ['-q', zip, '-d', unzipped]);
+    assert.deepEqual(fs.readdirSync(unzipped).sort(), names.slice(0, 4).map((name) => `${name}.gif`));
+    for (const name of names.slice(0, 4)) {
+      const theirs = path.join(workDir, `${name}.kivtool.gif`);
+      run(kivtool, ['export', '-q', kiv(name), '-o', theirs]);
+      assert.ok(decodedGif(path.join(unzipped, `${name}.gif`)).rgba.equals(decodedGif(theirs).rgba), `${name}.gif`);
+    }
+  });
 
 await browser.close();
 console.log(`conversions: ${passes} passed, ${failures} failed`);
