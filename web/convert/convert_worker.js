@@ -138,3 +138,195 @@ onmessage = async (event) => {
     module._kc_release();
   }
 };
+
+// ---- video ------------------------------------------------------------------
+// EBML: an element is its ID, its size (here always in 8 bytes) and its body.
+function ebml(id, ...body) {
+  const parts = body.map((part) => (part instanceof Uint8Array ? part : new Uint8Array(part)));
+  const size = parts.reduce((sum, part) => sum + part.length, 0);
+  const idBytes = [];
+  for (let v = id; v > 0; v = Math.floor(v / 256)) idBytes.unshift(v & 0xff);
+  const out = new Uint8Array(idBytes.length + 8 + size);
+  out.set(idBytes);
+  out[idBytes.length] = 0x01;
+  for (let i = 0, v = size; i < 7; ++i, v = Math.floor(v / 256)) out[idBytes.length + 7 - i] = v & 0xff;
+  let at = idBytes.length + 8;
+  for (const part of parts) {
+    out.set(part, at);
+    at += part.length;
+  }
+  return out;
+}
+const uint = (value, bytes = 4) => Array.from({ length: bytes }, (_, i) => Math.floor(value / 256 ** (bytes - 1 - i)) & 0xff);
+const text = (value) => new TextEncoder().encode(value);
+const float64 = (value) => {
+  const out = new Uint8Array(8);
+  new DataView(out.buffer).setFloat64(0, value);
+  return out;
+};
+
+// A WebM of one VP9 track: chunks { data, timestamp (us), key }. A cluster
+// starts at every key frame (and within 30 s of the last), timed in ms.
+function webm(chunks, width, height, rate, durationUs) {
+  const header = ebml(0x1a45dfa3, ebml(0x4286, [1]), ebml(0x42f7, [1]), ebml(0x42f2, [4]), ebml(0x42f3, [8]),
+    ebml(0x4282, text('webm')), ebml(0x4287, [4]), ebml(0x4285, [2]));
+  const info = ebml(0x1549a966, ebml(0x2ad7b1, uint(1000000)), ebml(0x4d80, text('kivplay')),
+    ebml(0x5741, text('kivplay')), ebml(0x4489, float64(durationUs / 1000)));
+  const tracks = ebml(0x1654ae6b, ebml(0xae, ebml(0xd7, [1]), ebml(0x73c5, [1]), ebml(0x83, [1]),
+    ebml(0x86, text('V_VP9')), ebml(0x23e383, uint(Math.round(1e9 / rate))),
+    ebml(0xe0, ebml(0xb0, uint(width, 2)), ebml(0xba, uint(height, 2)))));
+  const clusters = [];
+  let blocks = [];
+  let clusterMs = 0;
+  const close = () => {
+    if (blocks.length > 0) clusters.push(ebml(0x1f43b675, ebml(0xe7, uint(clusterMs)), ...blocks));
+    blocks = [];
+  };
+  for (const chunk of chunks) {
+    const ms = Math.round(chunk.timestamp / 1000);
+    if (blocks.length === 0 || chunk.key || ms - clusterMs > 30000) {
+      close();
+      clusterMs = ms;
+    }
+    const relative = ms - clusterMs;
+    blocks.push(ebml(0xa3, [0x81, (relative >> 8) & 0xff, relative & 0xff, chunk.key ? 0x80 : 0], chunk.data));
+  }
+  close();
+  const segment = ebml(0x18538067, info, tracks, ...clusters);
+  const out = new Uint8Array(header.length + segment.length);
+  out.set(header);
+  out.set(segment, header.length);
+  return out;
+}
+
+// An MP4 box: size, type and body.
+function box(type, ...body) {
+  const parts = body.map((part) => (part instanceof Uint8Array ? part : new Uint8Array(part)));
+  const size = 8 + parts.reduce((sum, part) => sum + part.length, 0);
+  const out = new Uint8Array(size);
+  out.set(uint(size));
+  out.set(text(type), 4);
+  let at = 8;
+  for (const part of parts) {
+    out.set(part, at);
+    at += part.length;
+  }
+  return out;
+}
+const fullBox = (type, version, flags, ...body) => box(type, [version, ...uint(flags, 3)], ...body);
+
+// An MP4 of one H.264 track (avcC from the encoder): every sample lasts one
+// frame of the stored rate, in a timescale of `scale` ticks a second.
+function mp4(chunks, width, height, rate, avcC) {
+  const scale = 90000;
+  const frameTicks = Math.round(scale / rate);
+  const duration = frameTicks * chunks.length;
+  const matrix = [0x00010000, 0, 0, 0, 0x00010000, 0, 0, 0, 0x40000000].flatMap((v) => uint(v));
+  const dataSize = chunks.reduce((sum, chunk) => sum + chunk.data.length, 0);
+  const keys = chunks.flatMap((chunk, i) => (chunk.key ? [i + 1] : []));
+  const ftyp = box('ftyp', text('isom'), uint(512), text('isomiso2avc1mp41'));
+  const build = (mdatOffset) => box('moov',
+    fullBox('mvhd', 0, 0, uint(0), uint(0), uint(scale), uint(duration), uint(0x00010000), [1, 0], new Array(10).fill(0),
+      matrix, new Array(24).fill(0), uint(2)),
+    box('trak',
+      fullBox('tkhd', 0, 3, uint(0), uint(0), uint(1), uint(0), uint(duration), new Array(8).fill(0), [0, 0, 0, 0, 0, 0, 0, 0],
+        matrix, uint(width * 65536), uint(height * 65536)),
+      box('mdia',
+        fullBox('mdhd', 0, 0, uint(0), uint(0), uint(scale), uint(duration), [0x55, 0xc4, 0, 0]),
+        fullBox('hdlr', 0, 0, uint(0), text('vide'), new Array(12).fill(0), text('kivplay\0')),
+        box('minf',
+          fullBox('vmhd', 0, 1, new Array(8).fill(0)),
+          box('dinf', fullBox('dref', 0, 0, uint(1), fullBox('url ', 0, 1))),
+          box('stbl',
+            fullBox('stsd', 0, 0, uint(1), box('avc1', new Array(6).fill(0), [0, 1], new Array(16).fill(0),
+              uint(width, 2), uint(height, 2), uint(0x00480000), uint(0x00480000), uint(0), [0, 1],
+              new Array(32).fill(0), [0, 0x18, 0xff, 0xff], box('avcC', avcC))),
+            fullBox('stts', 0, 0, uint(1), uint(chunks.length), uint(frameTicks)),
+            fullBox('stss', 0, 0, uint(keys.length), keys.flatMap((k) => uint(k))),
+            fullBox('stsc', 0, 0, uint(1), uint(1), uint(chunks.length), uint(1)),
+            fullBox('stsz', 0, 0, uint(0), uint(chunks.length), chunks.flatMap((chunk) => uint(chunk.data.length))),
+            fullBox('stco', 0, 0, uint(1), uint(mdatOffset)))))));
+  // The sample data follows the index: its offset is known once the index
+  // is built (its size does not depend on the offset).
+  const moov = build(ftyp.length + build(0).length + 8);
+  const out = new Uint8Array(ftyp.length + moov.length + 8 + dataSize);
+  out.set(ftyp);
+  out.set(moov, ftyp.length);
+  let at = ftyp.length + moov.length;
+  out.set(uint(8 + dataSize), at);
+  out.set(text('mdat'), at + 4);
+  at += 8;
+  for (const chunk of chunks) {
+    out.set(chunk.data, at);
+    at += chunk.data.length;
+  }
+  return out;
+}
+
+// The encoder's settings: H.264 in MP4 takes even sizes only (a column or
+// row of black is added to an odd one).
+function videoConfig(container, codec, width, height, rate) {
+  const even = container === 'mp4';
+  const codedWidth = even ? width + (width & 1) : width;
+  const codedHeight = even ? height + (height & 1) : height;
+  return {
+    codec, width: codedWidth, height: codedHeight, framerate: rate,
+    // Enough for palette pictures to come back close to their colours.
+    bitrate: Math.max(500000, Math.round(codedWidth * codedHeight * Math.min(rate, 60) * 0.6)),
+    hardwareAcceleration: 'prefer-software', latencyMode: 'quality',
+    ...(container === 'mp4' ? { avc: { format: 'avc' } } : {}),
+  };
+}
+
+jobs.video = async (module, job) => {
+  const { width, height, count, rate } = info(module);
+  if (!(rate > 0)) throw new Error('Frame rate 0 never advances; a video needs a rate above 0.');
+  const config = videoConfig(job.container, job.codec, width, height, rate);
+  const support = await VideoEncoder.isConfigSupported(config);
+  if (!support.supported) throw new Error(`this browser cannot encode ${config.codec} at ${config.width}x${config.height}`);
+  const palette = copy(module, module._kc_palette(), 768);
+  const chunks = [];
+  let description = null;
+  let failure = null;
+  const encoder = new VideoEncoder({
+    output: (chunk, metadata) => {
+      const data = new Uint8Array(chunk.byteLength);
+      chunk.copyTo(data);
+      chunks.push({ data, timestamp: chunk.timestamp, key: chunk.type === 'key' });
+      if (metadata && metadata.decoderConfig && metadata.decoderConfig.description && !description) {
+        description = new Uint8Array(metadata.decoderConfig.description.slice(0));
+      }
+    },
+    error: (error) => { failure = error; },
+  });
+  encoder.configure(config);
+  const rgbx = new Uint8Array(config.width * config.height * 4);
+  const keyEvery = Math.max(1, Math.round(rate * 2));
+  for (let i = 0; i < count; ++i) {
+    const indices = module.HEAPU8.subarray(module._kc_picture(i, 1));
+    for (let y = 0; y < height; ++y) {
+      for (let x = 0; x < width; ++x) {
+        const c = indices[y * width + x] * 3;
+        const at = (y * config.width + x) * 4;
+        rgbx[at] = palette[c];
+        rgbx[at + 1] = palette[c + 1];
+        rgbx[at + 2] = palette[c + 2];
+        rgbx[at + 3] = 255;
+      }
+    }
+    const frame = new VideoFrame(rgbx, { format: 'RGBX', codedWidth: config.width, codedHeight: config.height,
+      timestamp: Math.round(i * 1e6 / rate), duration: Math.round(1e6 / rate) });
+    encoder.encode(frame, { keyFrame: i % keyEvery === 0 });
+    frame.close();
+    while (encoder.encodeQueueSize > 2 && !failure) await new Promise((resolve) => setTimeout(resolve, 1));
+    if (failure) throw failure;
+    postMessage({ id: job.id, type: 'progress', done: i + 1, total: count });
+  }
+  await encoder.flush();
+  encoder.close();
+  if (failure) throw failure;
+  const bytes = job.container === 'webm'
+    ? webm(chunks, config.width, config.height, rate, Math.round(count * 1e6 / rate))
+    : mp4(chunks, config.width, config.height, rate, description);
+  piece(job.id, job.stem + '.' + job.container, bytes);
+};

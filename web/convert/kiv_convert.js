@@ -1,6 +1,7 @@
 // The page's conversions, loaded by the player only when first asked for:
 // "Save as..." (an animated GIF or the frames as PNGs in a zip, as kivtool
-// export makes them) for the file that plays. The work runs in a worker
+// export makes them, or a video of the frames over the background) for the
+// file that plays, and lists of several files with "Save all". The work runs in a worker
 // with the conversion module; the page only shows progress and writes the
 // zip. Nothing goes over the network: the download is made in the page.
 //
@@ -13,7 +14,22 @@ const kFormats = {
   'gif-composite': { label: 'Animated GIF over the background', composite: true },
   png: { label: 'PNG frames (.zip)', composite: false },
   'png-composite': { label: 'PNG frames over the background (.zip)', composite: true },
+  webm: { label: 'WebM video (VP9)', composite: true, container: 'webm', codec: 'vp09.00.40.08' },
+  mp4: { label: 'MP4 video (H.264)', composite: true, container: 'mp4', codec: 'avc1.420033' },
 };
+
+// Why this browser cannot make a video format, or '' when it can.
+async function videoUnsupported(format) {
+  const kind = kFormats[format];
+  if (typeof VideoEncoder !== 'function') return 'this browser has no video encoder (WebCodecs)';
+  try {
+    const { supported } = await VideoEncoder.isConfigSupported({ codec: kind.codec, width: 640, height: 480,
+      bitrate: 2e6, framerate: 25, hardwareAcceleration: 'prefer-software' });
+    return supported ? '' : `this browser cannot encode ${kind.codec}`;
+  } catch (error) {
+    return String(error.message || error);
+  }
+}
 
 // The name without its .kiv ending, for the names of what is made of it.
 function stemOf(name) {
@@ -155,6 +171,12 @@ async function convert(name, bytes, format, onProgress) {
   const kind = kFormats[format];
   if (!kind) throw new Error('unknown format ' + format);
   const stem = stemOf(name);
+  if (kind.container) {
+    const why = await videoUnsupported(format);
+    if (why) throw new Error(why);
+    const job = await run('video', bytes, { stem, container: kind.container, codec: kind.codec }, onProgress);
+    return { name: job.pieces[0].name, blob: new Blob([job.pieces[0].bytes], { type: 'video/' + kind.container }) };
+  }
   const isGif = format.startsWith('gif');
   const job = await run(isGif ? 'gif' : 'png', bytes, { stem, prefix: stem + '-', composite: kind.composite }, onProgress);
   if (isGif) return { name: stem + '.gif', blob: new Blob([job.pieces[0].bytes], { type: 'image/gif' }) };
@@ -230,7 +252,7 @@ async function describe(files, { thumbnail = 96, onEntry = () => {} } = {}) {
 // the damaged files left out. onProgress(fraction of the whole).
 async function saveAll(entries, format, base, onProgress = () => {}) {
   const kind = kFormats[format];
-  if (!kind) throw new Error('unknown format ' + format);
+  if (!kind || kind.container) throw new Error('Save all makes GIFs or PNG frames, not ' + format);
   const isGif = format.startsWith('gif');
   const zipped = [];
   const skipped = [];
@@ -397,7 +419,17 @@ function panel(player, source) {
   const formatRow = make('div', { className: 'row' }, box);
   make('span', { textContent: 'Save as' }, formatRow);
   const select = make('select', { className: 'format' }, formatRow);
-  for (const [value, kind] of Object.entries(kFormats)) make('option', { value, textContent: kind.label }, select);
+  for (const [value, kind] of Object.entries(kFormats)) {
+    const option = make('option', { value, textContent: kind.label }, select);
+    // A video the browser cannot make is offered disabled, with the reason.
+    if (kind.container) {
+      videoUnsupported(value).then((why) => {
+        if (!why) return;
+        option.disabled = true;
+        option.textContent = `${kind.label}: unavailable, ${why}`;
+      });
+    }
+  }
   const buttons = make('div', { className: 'row' }, box);
   const save = make('button', { className: 'save', textContent: 'Save' }, buttons);
   const cancelButton = make('button', { className: 'cancel', textContent: 'Cancel' }, buttons);
@@ -442,4 +474,4 @@ function panel(player, source) {
   };
 }
 
-return { formats: kFormats, convert, cancel, zip, panel, folderPanel, describe, saveAll, droppedFiles, stemOf, download };
+return { formats: kFormats, videoUnsupported, convert, cancel, zip, panel, folderPanel, describe, saveAll, droppedFiles, stemOf, download };

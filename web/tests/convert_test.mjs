@@ -237,6 +237,45 @@ await test('five files, one damaged: thumbnails equal kivtool thumbnail\'s; save
     }
   });
 
+// Mean absolute difference per channel of two RGB pictures of one size.
+function meanError(a, b) {
+  assert.equal(a.length, b.length, 'picture sizes');
+  let sum = 0;
+  for (let i = 0; i < a.length; ++i) sum += Math.abs(a[i] - b[i]);
+  return sum / a.length;
+}
+
+await test('videos: one frame per animation frame at the stored rate, close to kivtool\'s frames; WebM the same twice',
+  async (page) => {
+    const player = await open(page, 'holes');
+    const reference = path.join(workDir, 'video-ref-%d.png');
+    run(kivtool, ['export', '-q', '--composite', kiv('holes'), '-o', reference]);
+    for (const container of ['webm', 'mp4']) {
+      const first = path.join(workDir, `holes.${container}`);
+      const second = path.join(workDir, `holes-again.${container}`);
+      assert.equal(await saved(player, container, first), `holes.${container}`);
+      // Chromium's H.264 software encoder splits a picture between threads
+      // and does not give the same bytes twice; VP9's does.
+      if (container === 'webm') {
+        await saved(player, container, second);
+        assert.ok(fs.readFileSync(first).equals(fs.readFileSync(second)), `${container}: two encodes, the same bytes`);
+      }
+      const probe = JSON.parse(run('ffprobe', ['-v', 'error', '-count_frames', '-select_streams', 'v:0', '-show_entries',
+        'stream=codec_name,width,height,avg_frame_rate,nb_read_frames', '-of', 'json', first]).toString()).streams[0];
+      assert.deepEqual([probe.codec_name, probe.width, probe.height, Number(probe.nb_read_frames)],
+        [container === 'webm' ? 'vp9' : 'h264', 640, 480, 12], `${container}: ffprobe`);
+      const [num, den] = probe.avg_frame_rate.split('/').map(Number);
+      assert.ok(Math.abs(num / den - 7.5) < 0.01, `${container}: rate ${probe.avg_frame_rate}`);
+      // Lossy: the first and last frames within 4 levels in 255 on average.
+      const frames = run('ffmpeg', ['-v', 'error', '-i', first, '-f', 'rawvideo', '-pix_fmt', 'rgb24', '-']);
+      const size = 640 * 480 * 3;
+      for (const [at, frame] of [[0, 0], [11, 11]]) {
+        const error = meanError(frames.subarray(at * size, (at + 1) * size), run(magick, [reference.replace('%d', frame), 'rgb:-']));
+        assert.ok(error < 4, `${container}: frame ${frame} differs by ${error.toFixed(2)} on average`);
+      }
+    }
+  });
+
 await browser.close();
 console.log(`conversions: ${passes} passed, ${failures} failed`);
 process.exit(failures === 0 ? 0 : 1);
