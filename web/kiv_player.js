@@ -649,26 +649,28 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
   function attachConversions(player, bar) {
     const button = make('button', { className: 'saveas', textContent: 'Save as\u2026', disabled: true }, bar);
     const many = make('label', { className: 'open files', textContent: 'Files\u2026' }, bar);
-    const filesInput = make('input', { type: 'file', multiple: true, accept: '.kiv,application/x-kiv' }, many);
+    const filesInput = make('input', { type: 'file', multiple: true, accept: '.kiv,.gif,application/x-kiv,image/gif' }, many);
     const folder = make('label', { className: 'open folder', textContent: 'Folder\u2026' }, bar);
     const folderInput = make('input', { type: 'file', webkitdirectory: true }, folder);
     let panel = null;
     const update = () => { button.disabled = !player._convertSource || player.state === 0; };
     player.addEventListener('kiv-open', update);
     player.addEventListener('kiv-close', () => { player._convertSource = null; update(); });
+    const failed = (error) => player._showMessage('Error', 'The conversions could not start: ' + error);
     button.addEventListener('click', async () => {
       try {
         if (!panel) panel = (await loadConversions()).panel(player, () => player._convertSource);
         panel.toggle();
       } catch (error) {
-        player._showMessage('Error', 'The conversions could not start: ' + error);
+        failed(error);
       }
     });
     const listInput = (input) => {
       const files = Array.from(input.files || []);
       const first = files[0] && files[0].webkitRelativePath;
       input.value = '';
-      if (files.length > 0) player.openFiles(files, first ? first.split('/')[0] : '').catch(() => {});
+      if (files.length === 1 && /\.gif$/i.test(files[0].name)) player.makeKiv(files[0]).catch(failed);
+      else if (files.length > 0) player.openFiles(files, first ? first.split('/')[0] : '').catch(failed);
     };
     filesInput.addEventListener('change', () => listInput(filesInput));
     folderInput.addEventListener('change', () => listInput(folderInput));
@@ -679,11 +681,18 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       const items = Array.from((transfer && transfer.items) || []);
       const folderDropped = items.some((item) => item.webkitGetAsEntry && item.webkitGetAsEntry() &&
                                                  item.webkitGetAsEntry().isDirectory);
-      if (!folderDropped && !(transfer && transfer.files && transfer.files.length > 1)) return;
+      const files = (transfer && transfer.files) || [];
+      if (files.length === 1 && /\.gif$/i.test(files[0].name)) {
+        event.preventDefault();
+        event.stopImmediatePropagation();
+        player.makeKiv(files[0]).catch(failed);
+        return;
+      }
+      if (!folderDropped && files.length <= 1) return;
       event.preventDefault();
       event.stopImmediatePropagation();
       const reading = loadConversions().then((api) => api.droppedFiles(transfer));
-      reading.then(({ files, folder: name }) => player.openFiles(files, name)).catch(() => {});
+      reading.then(({ files, folder: name }) => player.openFiles(files, name)).catch(failed);
     };
     player.addEventListener('drop', player._dropFiles, true);
   }
@@ -711,6 +720,12 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       const api = await loadConversions();
       if (!this._folderPanel) this._folderPanel = api.folderPanel(this);
       return this._folderPanel.show(files, folder);
+    },
+    // Offers to make a KIV of a GIF (a File): its rate, then a download.
+    async makeKiv(file) {
+      const api = await loadConversions();
+      if (!this._createPanel) this._createPanel = api.createPanel(this);
+      this._createPanel.show(file);
     },
     // Ends the conversion that runs; its saveAs() rejects.
     async cancelConversion() { (await loadConversions()).cancel(); },

@@ -43,6 +43,23 @@ GifTiming PlanGifTiming(std::uint32_t count, double rate) {
   return timing;
 }
 
+float GifRateFromDelays(const std::map<std::uint32_t, std::uint32_t>& delays, std::uint32_t* common,
+                        std::uint32_t* shortest, std::uint32_t* longest) {
+  std::map<std::uint32_t, std::uint32_t> shown;
+  for (const auto& [delay, count] : delays) shown[delay == 0 ? 10 : delay] += count;
+  *common = 10;
+  std::uint32_t most = 0;
+  for (const auto& [delay, count] : shown) {
+    if (count > most) {
+      most = count;
+      *common = delay;
+    }
+  }
+  *shortest = shown.empty() ? *common : shown.begin()->first;
+  *longest = shown.empty() ? *common : shown.rbegin()->first;
+  return 100.0f / static_cast<float>(*common);
+}
+
 void GifRect::Include(const GifRect& other) {
   if (other.empty()) return;
   if (empty()) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <vector>
 
 namespace kiv {
@@ -33,6 +34,13 @@ struct GifTiming {
 // 2 cs after the one shown before it is left out; the one before stays
 // longer. rate must be above 0.
 GifTiming PlanGifTiming(std::uint32_t count, double rate);
+
+// The frame rate a GIF's delays ask for, given how many frames have each
+// delay in cs: the most common delay wins (0 counts as the 10 cs browsers
+// show), the shorter on a tie. *common, *shortest and *longest get the
+// delays as counted.
+float GifRateFromDelays(const std::map<std::uint32_t, std::uint32_t>& delays, std::uint32_t* common,
+                        std::uint32_t* shortest, std::uint32_t* longest);
 
 struct GifRect {
   std::int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // half-open; empty when x0 >= x1

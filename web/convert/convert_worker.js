@@ -128,7 +128,7 @@ onmessage = async (event) => {
   }
   const module = await ready;
   try {
-    if (open(module, job)) {
+    if (job.op === 'create' || open(module, job)) {
       await jobs[job.op](module, job);
       postMessage({ id: job.id, type: 'done' });
     }
@@ -136,6 +136,7 @@ onmessage = async (event) => {
     postMessage({ id: job.id, type: 'failed', message: String(error && error.message ? error.message : error) });
   } finally {
     module._kc_release();
+    module._kc_create_release();
   }
 };
 
@@ -329,4 +330,41 @@ jobs.video = async (module, job) => {
     ? webm(chunks, config.width, config.height, rate, Math.round(count * 1e6 / rate))
     : mp4(chunks, config.width, config.height, rate, description);
   piece(job.id, job.stem + '.' + job.container, bytes);
+};
+
+// ---- a KIV from a GIF --------------------------------------------------------
+// The browser's ImageDecoder gives each frame as the GIF shows it; the
+// module maps the colours and writes the file as kivtool create does. The
+// rate is the job's, or, when it has none, the one the delays ask for.
+jobs.create = async (module, job) => {
+  if (typeof ImageDecoder !== 'function') throw new Error('this browser has no ImageDecoder to read GIF frames');
+  const decoder = new ImageDecoder({ data: job.bytes, type: 'image/gif' });
+  await decoder.tracks.ready;
+  const count = decoder.tracks.selectedTrack.frameCount;
+  let rgba = null;
+  let canvas = null;
+  for (let i = 0; i < count; ++i) {
+    const { image } = await decoder.decode({ frameIndex: i });
+    const width = image.displayWidth;
+    const height = image.displayHeight;
+    if (i === 0) {
+      const address = module._kc_create_begin(width, height);
+      if (!address) throw new Error(`a KIV cannot hold pictures of ${width}x${height}`);
+      rgba = () => module.HEAPU8.subarray(address, address + width * height * 4);
+      canvas = new OffscreenCanvas(width, height).getContext('2d', { willReadFrequently: true });
+    }
+    // Straight colours, not premultiplied: through a canvas that keeps them.
+    canvas.clearRect(0, 0, width, height);
+    canvas.drawImage(image, 0, 0);
+    rgba().set(canvas.getImageData(0, 0, width, height, { colorSpace: 'srgb' }).data);
+    const delay = Math.round((image.duration || 0) / 10000);
+    image.close();
+    if (!module._kc_create_add(delay)) throw new Error('a KIV holds at most 9999 frames');
+    postMessage({ id: job.id, type: 'progress', done: i + 1, total: count });
+  }
+  decoder.close();
+  const rate = job.rate > 0 ? job.rate : module._kc_create_rate();
+  const address = module._kc_create_end(rate);
+  if (!address) throw new Error(module.UTF8ToString(module._kc_message()));
+  piece(job.id, job.stem + '.kiv', copy(module, address, module._kc_create_size()));
 };

@@ -184,6 +184,15 @@ async function convert(name, bytes, format, onProgress) {
 }
 
 
+// ---- a KIV from a GIF -----------------------------------------------------
+// `bytes` (an ArrayBuffer, handed over) of the GIF `name` made into a KIV at
+// `rate` frames a second (0: the rate its delays ask for): { name, blob }.
+async function createKiv(name, bytes, rate, onProgress) {
+  const stem = String(name || 'animation').replace(/\.gif$/i, '') || 'animation';
+  const job = await run('create', bytes, { stem, rate }, onProgress);
+  return { name: job.pieces[0].name, blob: new Blob([job.pieces[0].bytes], { type: 'application/x-kiv' }) };
+}
+
 // ---- several files ------------------------------------------------------
 // The .kiv files of a drop: files, and the files in dropped folders.
 async function droppedFiles(dataTransfer) {
@@ -474,4 +483,54 @@ function panel(player, source) {
   };
 }
 
-return { formats: kFormats, videoUnsupported, convert, cancel, zip, panel, folderPanel, describe, saveAll, droppedFiles, stemOf, download };
+// "Make a KIV" for a dropped GIF: the rate (empty: from the GIF's delays),
+// then a download of name.kiv.
+function createPanel(player) {
+  const shadow = player.shadowRoot;
+  const box = make('div', { className: 'convert create', hidden: true }, shadow);
+  const title = make('div', {}, box);
+  const rateRow = make('label', { className: 'row', textContent: 'Frames a second ' }, box);
+  const rate = make('input', { type: 'number', min: '0.01', step: 'any', className: 'rate', placeholder: 'from its delays' }, rateRow);
+  const buttons = make('div', { className: 'row' }, box);
+  const makeButton = make('button', { className: 'make', textContent: 'Make KIV' }, buttons);
+  const cancelButton = make('button', { className: 'cancel', textContent: 'Cancel' }, buttons);
+  const progress = make('progress', { max: 1, value: 0, hidden: true }, box);
+  const status = make('div', { className: 'status' }, box);
+  let file = null;
+  let busy = false;
+  makeButton.addEventListener('click', async () => {
+    if (!file || busy) return;
+    busy = true;
+    makeButton.disabled = true;
+    progress.hidden = false;
+    status.textContent = 'Converting\u2026';
+    try {
+      const made = await createKiv(file.name, await file.arrayBuffer(), Number(rate.value) || 0,
+        (done, total) => { progress.value = done / total; });
+      download(made.name, made.blob);
+      status.textContent = 'Saved ' + made.name;
+      player.dispatchEvent(new CustomEvent('kiv-saved', { detail: { name: made.name, size: made.blob.size } }));
+    } catch (error) {
+      status.textContent = error instanceof Cancelled ? 'Cancelled' : 'Could not convert: ' + error.message;
+    } finally {
+      busy = false;
+      makeButton.disabled = false;
+      progress.hidden = true;
+    }
+  });
+  cancelButton.addEventListener('click', () => {
+    if (busy) cancel();
+    else box.hidden = true;
+  });
+  return {
+    show(gif) {
+      file = gif;
+      title.textContent = 'Make a KIV from ' + gif.name;
+      status.textContent = typeof ImageDecoder === 'function' ? '' : 'This browser has no ImageDecoder to read GIF frames.';
+      makeButton.disabled = typeof ImageDecoder !== 'function';
+      box.hidden = false;
+    },
+  };
+}
+
+return { formats: kFormats, createPanel, videoUnsupported, convert, createKiv, cancel, zip, panel, folderPanel, describe, saveAll, droppedFiles, stemOf, download };

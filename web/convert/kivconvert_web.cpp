@@ -6,11 +6,14 @@
 #include <emscripten.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/startup.h"
+#include "anim/animation_writer.h"
+#include "convert/colour_map.h"
 #include "convert/gif_encoder.h"
 #include "convert/gif_frames.h"
 #include "convert/image_scale.h"
@@ -29,6 +32,16 @@ kiv::Size thumbnailSize{0, 0};
 kiv::GifTiming timing;
 kiv::GifEncoder gif;
 bool gifComposite = false;
+
+// A KIV being made from pictures.
+struct Making {
+  kiv::Picture picture;  // the next picture's colours, written by the page
+  kiv::ColourMapper mapper{kiv::ScreenPalette()};
+  std::vector<std::vector<std::uint8_t>> frames;
+  std::map<std::uint32_t, std::uint32_t> delays;  // GIF delay in cs -> how many frames
+  std::vector<std::uint8_t> bytes;
+};
+std::unique_ptr<Making> making;
 
 }  // namespace
 
@@ -135,5 +148,57 @@ EMSCRIPTEN_KEEPALIVE const std::uint8_t* kc_gif_end() {
   return gif.bytes().data();
 }
 EMSCRIPTEN_KEEPALIVE int kc_gif_size() { return static_cast<int>(gif.bytes().size()); }
+
+// Starts a KIV of width x height pictures: the address where the page puts
+// each picture's colours (RGBA) before kc_create_add, or null for a size a
+// file cannot hold.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* kc_create_begin(int width, int height) {
+  making = std::make_unique<Making>();
+  if (width < 1 || height < 1 || width > 65535 || height > 65535 ||
+      static_cast<std::int64_t>(width) * height > kiv::kMaxPicturePixels) {
+    making.reset();
+    return nullptr;
+  }
+  making->picture.width = width;
+  making->picture.height = height;
+  making->picture.rgba.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+  return making->picture.rgba.data();
+}
+
+// Maps the picture to screen indices as kivtool create does (the nearest
+// colour, alpha below half as index 127), shown for `delay` cs. 0 when the
+// file would hold too many frames.
+EMSCRIPTEN_KEEPALIVE int kc_create_add(int delay) {
+  if (!making || making->frames.size() >= kiv::kMaxFrames) return 0;
+  making->frames.emplace_back();
+  making->mapper.Map(making->picture, kiv::Dither::kNone, &making->frames.back());
+  ++making->delays[static_cast<std::uint32_t>(delay)];
+  return 1;
+}
+
+// The rate the delays ask for, as kivtool create takes it from a GIF.
+EMSCRIPTEN_KEEPALIVE double kc_create_rate() {
+  if (!making) return 0.0;
+  std::uint32_t common = 0, shortest = 0, longest = 0;
+  return kiv::GifRateFromDelays(making->delays, &common, &shortest, &longest);
+}
+
+// Writes the file at `rate` frames a second (version 949, repeats marked,
+// as kivtool create writes it): its bytes at the address returned,
+// kc_create_size() long; null with kc_message() saying why.
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* kc_create_end(double rate) {
+  if (!making || making->frames.empty()) return nullptr;
+  kiv::AnimationWriteOptions write;
+  write.markRepeats = true;
+  write.width = making->picture.width;
+  write.height = making->picture.height;
+  write.loopEnd = static_cast<std::uint32_t>(making->frames.size()) - 1;
+  write.frameRate = static_cast<float>(rate);
+  if (!kiv::WriteAnimationToMemory(write, making->frames, {}, &making->bytes, &message)) return nullptr;
+  making->frames.clear();
+  return making->bytes.data();
+}
+EMSCRIPTEN_KEEPALIVE int kc_create_size() { return making ? static_cast<int>(making->bytes.size()) : 0; }
+EMSCRIPTEN_KEEPALIVE void kc_create_release() { making.reset(); }
 
 }  // extern "C"

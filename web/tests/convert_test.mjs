@@ -1,7 +1,8 @@
 // The page's conversions in headless chromium against kivtool: GIFs (with
 // index 127 transparent and over the background) and PNG frames decoded by
-// ImageMagick, "Save as..." through the panel to a download, cancelling,
-// and no network request throughout.
+// ImageMagick, "Save as..." through the panel to a download, cancelling, a
+// list of files with thumbnails and "Save all", videos checked by ffprobe
+// and ffmpeg, a KIV made from a GIF, and no network request throughout.
 //
 // node convert_test.mjs PAGE_DIR KIVTOOL MAKEDEMO WORK_DIR
 import assert from 'node:assert/strict';
@@ -275,6 +276,22 @@ await test('videos: one frame per animation frame at the stored rate, close to k
       }
     }
   });
+
+await test('a KIV made from a GIF is the one kivtool create makes', async (page, downloads) => {
+  const gif = path.join(workDir, 'made.gif');
+  run(kivtool, ['export', '-q', kiv('holes'), '-o', gif]);
+  const theirs = path.join(workDir, 'made.kivtool.kiv');
+  run(kivtool, ['create', '-q', gif, '-o', theirs]);
+  const player = await page.$('kiv-player');
+  const input = await player.evaluateHandle((element) => element.shadowRoot.querySelector('label.files input'));
+  await input.uploadFile(gif);
+  await page.waitForFunction((element) => element.shadowRoot.querySelector('.create:not([hidden]) button.make'), {}, player);
+  await player.evaluate((element) => element.shadowRoot.querySelector('.create button.make').click());
+  const ours = path.join(downloads, 'made.kiv');
+  await page.waitForFunction((element) => /Saved/.test(element.shadowRoot.querySelector('.create .status').textContent), {}, player);
+  for (let i = 0; i < 500 && !fs.existsSync(ours); ++i) await new Promise((resolve) => setTimeout(resolve, 20));
+  assert.ok(fs.readFileSync(ours).equals(fs.readFileSync(theirs)), 'the same bytes as kivtool create');
+});
 
 await browser.close();
 console.log(`conversions: ${passes} passed, ${failures} failed`);
