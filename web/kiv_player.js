@@ -656,6 +656,8 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     const update = () => { button.disabled = !player._convertSource || player.state === 0; };
     player.addEventListener('kiv-open', update);
     player.addEventListener('kiv-close', () => { player._convertSource = null; update(); });
+    // A file that did not start keeps no bytes here.
+    player.addEventListener('kiv-message', () => { if (player.state === 0) player._convertSource = null; update(); });
     const failed = (error) => player._showMessage('Error', 'The conversions could not start: ' + error);
     button.addEventListener('click', async () => {
       try {
