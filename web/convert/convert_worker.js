@@ -104,6 +104,11 @@ const jobs = {
       postMessage({ id: job.id, type: 'progress', done: i + 1, total });
     }
     const address = module._kc_gif_end();
+    const dropped = module._kc_gif_dropped();
+    if (dropped > 0) {
+      postMessage({ id: job.id, type: 'note', text: `${dropped} of ${module._kc_count()} frames left out: at this rate ` +
+        'some start less than 2 cs after the one before, which a GIF cannot show; the duration is kept' });
+    }
     piece(job.id, job.stem + '.gif', copy(module, address, module._kc_gif_size()));
   },
 

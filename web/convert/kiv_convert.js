@@ -53,6 +53,7 @@ function ensureWorker() {
       if (message.type === 'progress') job.onProgress(message.done, message.total);
       else if (message.type === 'piece') job.pieces.push(message);
       else if (message.type === 'info') job.info = message;
+      else if (message.type === 'note') job.notes.push(message.text);
       else if (message.type === 'done') { running = null; job.resolve(job); }
       else if (message.type === 'failed') { running = null; job.reject(new ConvertError(message)); }
     };
@@ -85,7 +86,7 @@ function run(op, bytes, options = {}, onProgress = () => {}) {
   if (running) return Promise.reject(new Error('a conversion is already running'));
   return new Promise((resolve, reject) => {
     const id = nextId++;
-    running = { id, resolve, reject, onProgress, pieces: [], info: null };
+    running = { id, resolve, reject, onProgress, pieces: [], info: null, notes: [] };
     ensureWorker().postMessage({ id, op, bytes, ...options }, [bytes]);
   });
 }
@@ -179,7 +180,7 @@ async function convert(name, bytes, format, onProgress) {
   }
   const isGif = format.startsWith('gif');
   const job = await run(isGif ? 'gif' : 'png', bytes, { stem, prefix: stem + '-', composite: kind.composite }, onProgress);
-  if (isGif) return { name: stem + '.gif', blob: new Blob([job.pieces[0].bytes], { type: 'image/gif' }) };
+  if (isGif) return { name: stem + '.gif', blob: new Blob([job.pieces[0].bytes], { type: 'image/gif' }), notes: job.notes };
   return { name: stem + '-frames.zip', blob: zip(job.pieces.map((piece) => entryOf(piece))) };
 }
 
@@ -465,7 +466,7 @@ function panel(player, source) {
         progress.value = done / total;
       });
       download(made.name, made.blob);
-      finish('Saved ' + made.name);
+      finish(['Saved ' + made.name, ...(made.notes || [])].join('. '));
       player.dispatchEvent(new CustomEvent('kiv-saved', { detail: { name: made.name, size: made.blob.size } }));
     } catch (error) {
       finish(error instanceof Cancelled ? 'Cancelled' : 'Could not convert: ' + error.message);

@@ -231,6 +231,10 @@ await test('five files, one damaged: thumbnails equal kivtool thumbnail\'s; save
     const unzipped = path.join(workDir, 'all-gif');
     run('unzip', ['-q', zip, '-d', unzipped]);
     assert.deepEqual(fs.readdirSync(unzipped).sort(), names.slice(0, 4).map((name) => `${name}.gif`));
+    // A click on a file plays it.
+    await player.evaluate((element) => element.shadowRoot.querySelectorAll('.folder li')[1].click());
+    await page.waitForFunction((element) => element.state === 2 && element.canvas.width > 1, {}, player);
+    assert.equal(await player.evaluate((element) => element._convertSource.name), 'f2.kiv');
     for (const name of names.slice(0, 4)) {
       const theirs = path.join(workDir, `${name}.kivtool.gif`);
       run(kivtool, ['export', '-q', kiv(name), '-o', theirs]);
