@@ -272,9 +272,17 @@ async function saveAll(entries, format, base, onProgress = () => {}) {
       skipped.push(entry.stem);
       continue;
     }
-    const job = await run(isGif ? 'gif' : 'png', await entry.file.arrayBuffer(),
-      { stem: entry.stem, prefix: entry.stem + '-', composite: kind.composite },
-      (done, total) => onProgress((i + done / total) / entries.length));
+    let job;
+    try {
+      job = await run(isGif ? 'gif' : 'png', await entry.file.arrayBuffer(),
+        { stem: entry.stem, prefix: entry.stem + '-', composite: kind.composite },
+        (done, total) => onProgress((i + done / total) / entries.length));
+    } catch (error) {
+      // A file changed since it was listed is left out like a damaged one.
+      if (!(error instanceof ConvertError && error.damaged)) throw error;
+      skipped.push(entry.stem);
+      continue;
+    }
     for (const piece of job.pieces) zipped.push(entryOf(piece, isGif ? '' : entry.stem + '-frames/'));
   }
   onProgress(1);
