@@ -637,7 +637,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         const worker = text.decode(new Uint8Array(buffer, 8 + pageLength, workerLength));
         const wasm = buffer.slice(8 + pageLength + workerLength);
         // eslint-disable-next-line no-new-func
-        return new Function('source', 'wasm', page)(worker, wasm);
+        return new Function('source', 'wasm', 'makePlayerCore', page)(worker, wasm, makePlayerCore);
       });
       conversions.catch(() => { conversions = null; });
     }
@@ -646,6 +646,21 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
 
   // "Save as..." for the file that plays; "Files..." and "Folder..." (or a
   // drop of several files or of a folder) list several files.
+  // A player's module of its own, with no page around it (whole-screen videos).
+  function makePlayerCore() {
+    return KivPlayCore({
+      instantiateWasm: (imports, receive) => {
+        compiledModule().then((module) => WebAssembly.instantiate(module, imports)
+          .then((instance) => receive(instance, module)));
+        return {};
+      },
+      onMessage: () => {},
+      onCaption: () => {},
+      print: () => {},
+      printErr: () => {},
+    });
+  }
+
   function attachConversions(player, bar) {
     const button = make('button', { className: 'saveas', textContent: 'Save as\u2026', disabled: true }, bar);
     const many = make('label', { className: 'open files', textContent: 'Files\u2026' }, bar);

@@ -127,13 +127,23 @@ const jobs = {
 
 onmessage = async (event) => {
   const job = event.data;
+  if (job.type === 'screen') {
+    if (screenArrived) {
+      const resolve = screenArrived;
+      screenArrived = null;
+      resolve(job.rgba);
+    } else {
+      screens.push(job.rgba);
+    }
+    return;
+  }
   if (job.type === 'start') {
     ready = KivConvertCore({ wasmBinary: job.wasm, print: () => {}, printErr: () => {} });
     return;
   }
   const module = await ready;
   try {
-    if (job.op === 'create' || open(module, job)) {
+    if (job.op === 'create' || job.op === 'screens' || open(module, job)) {
       await jobs[job.op](module, job);
       postMessage({ id: job.id, type: 'done' });
     }
@@ -284,13 +294,14 @@ function videoConfig(container, codec, width, height, rate) {
   };
 }
 
-jobs.video = async (module, job) => {
-  const { width, height, count, rate } = info(module);
+// Encodes `count` pictures of width x height at `rate`: fill(i, rgbx,
+// codedWidth) puts picture i's colours (RGBX) in place, and may wait for
+// them. The video goes out as the job's piece.
+async function encodeVideo(job, width, height, rate, count, fill) {
   if (!(rate > 0)) throw new Error('Frame rate 0 never advances; a video needs a rate above 0.');
   const config = videoConfig(job.container, job.codec, width, height, rate);
   const support = await VideoEncoder.isConfigSupported(config);
   if (!support.supported) throw new Error(`this browser cannot encode ${config.codec} at ${config.width}x${config.height}`);
-  const palette = copy(module, module._kc_palette(), 768);
   const chunks = [];
   let description = null;
   let failure = null;
@@ -309,17 +320,7 @@ jobs.video = async (module, job) => {
   const rgbx = new Uint8Array(config.width * config.height * 4);
   const keyEvery = Math.max(1, Math.round(rate * 2));
   for (let i = 0; i < count; ++i) {
-    const indices = module.HEAPU8.subarray(module._kc_picture(i, 1));
-    for (let y = 0; y < height; ++y) {
-      for (let x = 0; x < width; ++x) {
-        const c = indices[y * width + x] * 3;
-        const at = (y * config.width + x) * 4;
-        rgbx[at] = palette[c];
-        rgbx[at + 1] = palette[c + 1];
-        rgbx[at + 2] = palette[c + 2];
-        rgbx[at + 3] = 255;
-      }
-    }
+    await fill(i, rgbx, config.width);
     const frame = new VideoFrame(rgbx, { format: 'RGBX', codedWidth: config.width, codedHeight: config.height,
       timestamp: Math.round(i * 1e6 / rate), duration: Math.round(1e6 / rate) });
     encoder.encode(frame, { keyFrame: i % keyEvery === 0 });
@@ -335,6 +336,43 @@ jobs.video = async (module, job) => {
     ? webm(chunks, config.width, config.height, rate, Math.round(count * 1e6 / rate))
     : mp4(chunks, config.width, config.height, rate, description);
   piece(job.id, job.stem + '.' + job.container, bytes);
+}
+
+// The frames alone, each over the background.
+jobs.video = async (module, job) => {
+  const { width, height, count, rate } = info(module);
+  const palette = copy(module, module._kc_palette(), 768);
+  await encodeVideo(job, width, height, rate, count, (i, rgbx, codedWidth) => {
+    const indices = module.HEAPU8.subarray(module._kc_picture(i, 1));
+    for (let y = 0; y < height; ++y) {
+      for (let x = 0; x < width; ++x) {
+        const c = indices[y * width + x] * 3;
+        const at = (y * codedWidth + x) * 4;
+        rgbx[at] = palette[c];
+        rgbx[at + 1] = palette[c + 1];
+        rgbx[at + 2] = palette[c + 2];
+        rgbx[at + 3] = 255;
+      }
+    }
+  });
+};
+
+// Whole screens, as the player shows them, sent by the page one by one
+// ('screen' messages of RGBA): the job gives their size and number.
+const screens = [];
+let screenArrived = null;
+function nextScreen() {
+  if (screens.length > 0) return Promise.resolve(screens.shift());
+  return new Promise((resolve) => { screenArrived = resolve; });
+}
+
+jobs.screens = async (module, job) => {
+  await encodeVideo(job, job.width, job.height, job.rate, job.count, async (i, rgbx, codedWidth) => {
+    const rgba = new Uint8Array(await nextScreen());
+    for (let y = 0; y < job.height; ++y) {
+      rgbx.set(rgba.subarray(y * job.width * 4, (y + 1) * job.width * 4), y * codedWidth * 4);
+    }
+  });
 };
 
 // ---- a KIV from a GIF --------------------------------------------------------

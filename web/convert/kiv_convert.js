@@ -5,8 +5,9 @@
 // with the conversion module; the page only shows progress and writes the
 // zip. Nothing goes over the network: the download is made in the page.
 //
-// Evaluated with `source` (the worker's script) and `wasm` (the module's
-// bytes); returns the conversions' interface.
+// Evaluated with `source` (the worker's script), `wasm` (the module's
+// bytes) and `makePlayerCore` (a new instance of the player's module, for
+// the whole screens); returns the conversions' interface.
 'use strict';
 
 const kFormats = {
@@ -16,6 +17,8 @@ const kFormats = {
   'png-composite': { label: 'PNG frames over the background (.zip)', composite: true },
   webm: { label: 'WebM video (VP9)', composite: true, container: 'webm', codec: 'vp09.00.40.08' },
   mp4: { label: 'MP4 video (H.264)', composite: true, container: 'mp4', codec: 'avc1.420033' },
+  'webm-screen': { label: 'WebM video of the whole screen (VP9)', container: 'webm', codec: 'vp09.00.40.08', screen: true },
+  'mp4-screen': { label: 'MP4 video of the whole screen (H.264)', container: 'mp4', codec: 'avc1.420033', screen: true },
 };
 
 // Why this browser cannot make a video format, or '' when it can.
@@ -175,6 +178,7 @@ async function convert(name, bytes, format, onProgress) {
   if (kind.container) {
     const why = await videoUnsupported(format);
     if (why) throw new Error(why);
+    if (kind.screen) return screenVideo(name, bytes, kind, onProgress);
     const job = await run('video', bytes, { stem, container: kind.container, codec: kind.codec }, onProgress);
     return { name: job.pieces[0].name, blob: new Blob([job.pieces[0].bytes], { type: 'video/' + kind.container }) };
   }
@@ -184,6 +188,78 @@ async function convert(name, bytes, format, onProgress) {
   return { name: stem + '-frames.zip', blob: zip(job.pieces.map((piece) => entryOf(piece))) };
 }
 
+
+// ---- whole screens -----------------------------------------------------------
+// A video of the screens the player shows, one per frame as kivtool render
+// numbers them: a player of its own plays the file on a clock of the
+// page's, and each time its frame moves on, the screen shown is the frame
+// before. It runs in slices well under the page's task budget; the worker
+// encodes the screens as they come.
+async function screenVideo(name, bytes, kind, onProgress = () => {}) {
+  const described = await run('info', bytes.slice(0), { thumbnail: 1 });
+  const { count, rate } = described.info.info;
+  if (!(rate > 0)) throw new ConvertError('Frame rate 0 never advances; a video needs a rate above 0.');
+  const core = await makePlayerCore();
+  const path = '/screens/' + stemOf(name) + '.kiv';
+  core.FS.mkdir('/screens');
+  core.FS.writeFile(path, new Uint8Array(bytes));
+  core._kiv_manual_clock(1, 0);
+  if (core.ccall('kiv_open', 'number', ['string'], [path]) !== 1) throw new ConvertError('the player does not load the file');
+  let encoding = null;
+  let failed = null;
+  let encoded = 0;
+  let sent = 0;
+  let width = 0;
+  let height = 0;
+  const send = (rgba) => {
+    ++sent;
+    worker.postMessage({ type: 'screen', rgba: rgba.buffer }, [rgba.buffer]);
+  };
+  try {
+    let frame = -1;
+    // Simulated time without a new frame before the player is taken as stuck.
+    const patienceMs = 10000 + 2000 / rate;
+    let waited = 0;
+    while (sent < count) {
+      const sliceStart = performance.now();
+      while (sent < count && performance.now() - sliceStart < 20) {
+        if (failed) throw failed;
+        core._kiv_advance_clock(10);
+        const status = core._kiv_run(1e9);
+        if ((status & 1) === 0) throw new ConvertError('the player stopped');
+        if (status & 2) core._kiv_take_picture();
+        waited += 10;
+        if (core._kiv_state() !== 2) continue;
+        const now = core._kiv_frame();
+        if (frame >= 0 && now !== frame) {
+          if (!encoding) {
+            width = core._kiv_width();
+            height = core._kiv_height();
+            encoding = run('screens', new ArrayBuffer(0), { stem: stemOf(name), container: kind.container,
+              codec: kind.codec, width, height, rate, count }, (done, total) => {
+              encoded = done;
+              onProgress(done, total);
+            });
+            encoding.catch((error) => { failed = error; });
+          }
+          const address = core._kiv_rgba();
+          send(core.HEAPU8.slice(address, address + width * height * 4));
+          waited = 0;
+        }
+        frame = now;
+        if (waited > patienceMs) throw new ConvertError('the player shows no next frame');
+      }
+      // The worker keeps up: a few screens ahead at most.
+      while (!failed && sent - encoded > 3) await new Promise((resolve) => setTimeout(resolve, 5));
+      if (failed) throw failed;
+      await new Promise((resolve) => setTimeout(resolve, 0));
+    }
+  } finally {
+    core._kiv_close();
+  }
+  const job = await encoding;
+  return { name: job.pieces[0].name, blob: new Blob([job.pieces[0].bytes], { type: 'video/' + kind.container }) };
+}
 
 // ---- a KIV from a GIF -----------------------------------------------------
 // `bytes` (an ArrayBuffer, handed over) of the GIF `name` made into a KIV at

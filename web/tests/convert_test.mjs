@@ -297,6 +297,24 @@ await test('a KIV made from a GIF is the one kivtool create makes', async (page,
   assert.ok(fs.readFileSync(ours).equals(fs.readFileSync(theirs)), 'the same bytes as kivtool create');
 });
 
+await test('a video of the whole screen: the screens kivtool render writes, one per frame', async (page) => {
+  const player = await open(page, 'holes');
+  const file = path.join(workDir, 'holes-screen.webm');
+  assert.equal(await saved(player, 'webm-screen', file), 'holes.webm');
+  run(kivtool, ['render', '-q', kiv('holes'), '-o', path.join(workDir, 'screen-%d.png')]);
+  const [width, height] = run('identify', ['-format', '%w %h', path.join(workDir, 'screen-0.png')]).toString().split(' ').map(Number);
+  const probe = JSON.parse(run('ffprobe', ['-v', 'error', '-count_frames', '-select_streams', 'v:0', '-show_entries',
+    'stream=width,height,nb_read_frames', '-of', 'json', file]).toString()).streams[0];
+  assert.deepEqual([probe.width, probe.height, Number(probe.nb_read_frames)], [width, height, 12]);
+  const frames = run('ffmpeg', ['-v', 'error', '-i', file, '-f', 'rawvideo', '-pix_fmt', 'rgb24', '-']);
+  const size = width * height * 3;
+  for (const frame of [0, 5, 11]) {
+    const error = meanError(frames.subarray(frame * size, (frame + 1) * size),
+      run(magick, [path.join(workDir, `screen-${frame}.png`), 'rgb:-']));
+    assert.ok(error < 4, `screen ${frame} differs by ${error.toFixed(2)} on average`);
+  }
+});
+
 await browser.close();
 console.log(`conversions: ${passes} passed, ${failures} failed`);
 process.exit(failures === 0 ? 0 : 1);
