@@ -115,6 +115,8 @@ web-test: web build-run
 	@cd web/tests && PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --silent
 	@node web/tests/page_test.mjs $(WEB_BUILD) $(BUILD)/tools/kivtool/kivtool $(BUILD)/tools/makedemo/makedemo \
 	  $(DEMO) $(WEB_BUILD)/page-test
+	@node web/tests/convert_test.mjs $(WEB_BUILD) $(BUILD)/tools/kivtool/kivtool $(BUILD)/tools/makedemo/makedemo \
+	  $(WEB_BUILD)/convert-test
 
 # Installs into PREFIX (default /usr/local); DESTDIR stages it elsewhere.
 install: build-run

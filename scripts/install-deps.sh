@@ -21,7 +21,7 @@ test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool x11-utils x11-apps openbox wmctrl imagemagick
   sox espeak-ng python3 strace
-  ffmpeg gifsicle
+  ffmpeg gifsicle unzip
   desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl libglib2.0-bin
   dpkg-dev lintian groff-base mandoc man-db file librsvg2-bin
 )

@@ -136,6 +136,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         full: make('button', { textContent: 'Fullscreen' }, bar),
       };
       this._progress = make('progress', { max: 1, value: 0, hidden: true }, bar);
+      attachConversions(this, bar);  // see below
       this._stage = make('div', { className: 'stage' }, shadow);
       this._hint = make('div', { className: 'hint', textContent: 'Open a KIV animation or drop it here.' }, this._stage);
       this._message = make('div', { className: 'message', hidden: true }, this._stage);
@@ -287,6 +288,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
           }
         }
         bytes = buffer.subarray(0, length);
+        this._convertSource = { name, bytes };  // for "Save as..."
       } catch (error) {
         this._failRead(name, error);
         return;
@@ -613,6 +615,140 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       return { width, height, data: this._context.getImageData(0, 0, width, height).data };
     }
   }
+
+  // ---- conversions ------------------------------------------------------------
+  // "Save as..." and the element's saveAs(): the conversions are a module
+  // and a script of their own, gzipped here, unzipped and compiled only when
+  // first used. The bundle: the length of the page's script (4 bytes, little
+  // endian), that script, the length of the worker's script, that script,
+  // then the module.
+  const kConvert = '@KIV_CONVERT_GZIP_BASE64@';
+  let conversions = null;
+
+  function loadConversions() {
+    if (!conversions) {
+      const unzipped = new Response(decodeBase64(kConvert)).body.pipeThrough(new DecompressionStream('gzip'));
+      conversions = new Response(unzipped).arrayBuffer().then((buffer) => {
+        const view = new DataView(buffer);
+        const text = new TextDecoder();
+        const pageLength = view.getUint32(0, true);
+        const page = text.decode(new Uint8Array(buffer, 4, pageLength));
+        const workerLength = view.getUint32(4 + pageLength, true);
+        const worker = text.decode(new Uint8Array(buffer, 8 + pageLength, workerLength));
+        const wasm = buffer.slice(8 + pageLength + workerLength);
+        // eslint-disable-next-line no-new-func
+        return new Function('source', 'wasm', 'makePlayerCore', page)(worker, wasm, makePlayerCore);
+      });
+      conversions.catch(() => { conversions = null; });
+    }
+    return conversions;
+  }
+
+  // "Save as..." for the file that plays; "Files..." and "Folder..." (or a
+  // drop of several files or of a folder) list several files.
+  // A player's module of its own, with no page around it (whole-screen videos).
+  function makePlayerCore() {
+    return KivPlayCore({
+      instantiateWasm: (imports, receive) => {
+        compiledModule().then((module) => WebAssembly.instantiate(module, imports)
+          .then((instance) => receive(instance, module)));
+        return {};
+      },
+      onMessage: () => {},
+      onCaption: () => {},
+      print: () => {},
+      printErr: () => {},
+    });
+  }
+
+  function attachConversions(player, bar) {
+    const button = make('button', { className: 'saveas', textContent: 'Save as\u2026', disabled: true }, bar);
+    const many = make('label', { className: 'open files', textContent: 'Files\u2026' }, bar);
+    const filesInput = make('input', { type: 'file', multiple: true, accept: '.kiv,.gif,application/x-kiv,image/gif' }, many);
+    const folder = make('label', { className: 'open folder', textContent: 'Folder\u2026' }, bar);
+    const folderInput = make('input', { type: 'file', webkitdirectory: true }, folder);
+    let panel = null;
+    const update = () => { button.disabled = !player._convertSource || player.state === 0; };
+    player.addEventListener('kiv-open', update);
+    player.addEventListener('kiv-close', () => { player._convertSource = null; update(); });
+    // A file that did not start keeps no bytes here.
+    player.addEventListener('kiv-message', () => { if (player.state === 0) player._convertSource = null; update(); });
+    const failed = (error) => player._showMessage('Error', 'The conversions could not start: ' + error);
+    button.addEventListener('click', async () => {
+      try {
+        if (!panel) panel = (await loadConversions()).panel(player, () => player._convertSource);
+        panel.toggle();
+      } catch (error) {
+        failed(error);
+      }
+    });
+    const listInput = (input) => {
+      const files = Array.from(input.files || []);
+      const first = files[0] && files[0].webkitRelativePath;
+      input.value = '';
+      if (files.length === 1 && /\.gif$/i.test(files[0].name)) player.makeKiv(files[0]).catch(failed);
+      else if (files.length > 0) player.openFiles(files, first ? first.split('/')[0] : '').catch(failed);
+    };
+    filesInput.addEventListener('change', () => listInput(filesInput));
+    folderInput.addEventListener('change', () => listInput(folderInput));
+    // Before the player's own drop (which plays one file): several files or
+    // a folder go to the list.
+    player._dropFiles = (event) => {
+      const transfer = event.dataTransfer;
+      const items = Array.from((transfer && transfer.items) || []);
+      const folderDropped = items.some((item) => item.webkitGetAsEntry && item.webkitGetAsEntry() &&
+                                                 item.webkitGetAsEntry().isDirectory);
+      const files = (transfer && transfer.files) || [];
+      if (files.length === 1 && /\.gif$/i.test(files[0].name)) {
+        event.preventDefault();
+        event.stopImmediatePropagation();
+        player.makeKiv(files[0]).catch(failed);
+        return;
+      }
+      if (!folderDropped && files.length <= 1) return;
+      event.preventDefault();
+      event.stopImmediatePropagation();
+      const reading = loadConversions().then((api) => api.droppedFiles(transfer));
+      reading.then(({ files, folder: name }) => player.openFiles(files, name)).catch(failed);
+    };
+    player.addEventListener('drop', player._dropFiles, true);
+  }
+  // The page's player takes drops anywhere on the page.
+  document.addEventListener('drop', (event) => {
+    const player = document.querySelector('kiv-player[page]');
+    if (player && player._dropFiles) player._dropFiles(event);
+  }, true);
+
+  Object.assign(KivPlayer.prototype, {
+    // The file that plays as `format` ('gif', 'gif-composite', 'png',
+    // 'png-composite'): resolves to { name, blob }, downloaded as name
+    // unless options.download is false. options.onProgress(done, total).
+    async saveAs(format, options = {}) {
+      const source = this._convertSource;
+      if (!source || this.state === 0) throw new Error('no file plays');
+      const api = await loadConversions();
+      const made = await api.convert(source.name, source.bytes.slice().buffer, format, options.onProgress);
+      if (options.download !== false) api.download(made.name, made.blob);
+      return made;
+    },
+    // Lists several files (File objects; the .kiv ones), `folder` naming the
+    // zip that "Save all" makes: resolves when the list is complete.
+    async openFiles(files, folder = '') {
+      const api = await loadConversions();
+      if (!this._folderPanel) this._folderPanel = api.folderPanel(this);
+      return this._folderPanel.show(files, folder);
+    },
+    // Offers to make a KIV of a GIF (a File): its rate, then a download.
+    async makeKiv(file) {
+      const api = await loadConversions();
+      if (!this._createPanel) this._createPanel = api.createPanel(this);
+      this._createPanel.show(file);
+    },
+    // Ends the conversion that runs; its saveAs() rejects.
+    async cancelConversion() { (await loadConversions()).cancel(); },
+    // The conversions' interface (folder views, tests).
+    conversions() { return loadConversions(); },
+  });
 
   document.addEventListener('keydown', (event) => {
     const player = activePlayer;

@@ -11,43 +11,6 @@
 
 namespace kiv {
 
-GifTiming PlanGifTiming(std::uint32_t count, double rate) {
-  GifTiming timing;
-  // Slower than one frame per 655.35 s: every delay is cut to the longest
-  // (and the start times below would not fit 64 bits).
-  if (100.0 / rate > kMaxGifDelay) {
-    for (std::uint32_t k = 0; k < count; ++k) timing.shown.push_back({k, kMaxGifDelay});
-    timing.clamped = count;
-    return timing;
-  }
-  auto start = [rate](std::uint32_t k) {
-    return static_cast<std::uint64_t>(std::llround(100.0 * k / rate));
-  };
-  std::vector<std::uint32_t> kept{0};
-  for (std::uint32_t k = 1; k < count; ++k) {
-    if (start(k) - start(kept.back()) >= kMinGifDelay) {
-      kept.push_back(k);
-    } else {
-      ++timing.dropped;
-    }
-  }
-  const std::uint64_t total = start(count);
-  if (kept.size() > 1 && total - start(kept.back()) < kMinGifDelay) {
-    kept.pop_back();
-    ++timing.dropped;
-  }
-  for (std::size_t i = 0; i < kept.size(); ++i) {
-    const std::uint64_t end = i + 1 < kept.size() ? start(kept[i + 1]) : total;
-    std::uint64_t delay = std::max<std::uint64_t>(end - start(kept[i]), kMinGifDelay);
-    if (delay > kMaxGifDelay) {
-      delay = kMaxGifDelay;
-      ++timing.clamped;
-    }
-    timing.shown.push_back({kept[i], static_cast<std::uint32_t>(delay)});
-  }
-  return timing;
-}
-
 int GifWriter::Output(GifFileType* gif, const GifByteType* data, int length) {
   auto* writer = static_cast<GifWriter*>(gif->UserData);
   errno = 0;
@@ -56,18 +19,6 @@ int GifWriter::Output(GifFileType* gif, const GifByteType* data, int length) {
     writer->writeErrno_ = errno != 0 ? errno : EIO;
   }
   return static_cast<int>(written);
-}
-
-void GifWriter::Rect::Include(const Rect& other) {
-  if (other.empty()) return;
-  if (empty()) {
-    *this = other;
-    return;
-  }
-  x0 = std::min(x0, other.x0);
-  y0 = std::min(y0, other.y0);
-  x1 = std::max(x1, other.x1);
-  y1 = std::max(y1, other.y1);
 }
 
 GifWriter::~GifWriter() {
@@ -87,12 +38,8 @@ bool GifWriter::Open(std::FILE* stream, std::int32_t width, std::int32_t height,
     return false;
   }
   stream_ = stream;
-  width_ = width;
-  height_ = height;
   transparent_ = transparentIndex;
-  size_ = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  previous_.assign(size_, 0);
-  pending_.assign(size_, 0);
+  frames_.Start(width, height, transparentIndex);
   int gifError = 0;
   gif_ = EGifOpen(this, Output, &gifError);
   if (gif_ == nullptr) return Fail(gifError, error);
@@ -123,73 +70,16 @@ bool GifWriter::Open(std::FILE* stream, std::int32_t width, std::int32_t height,
   return true;
 }
 
-GifWriter::Rect GifWriter::Changed(const std::uint8_t* before, const std::uint8_t* after) const {
-  Rect rect;
-  const auto width = static_cast<std::size_t>(width_);
-  for (std::int32_t y = 0; y < height_; ++y) {
-    const std::uint8_t* a = before + static_cast<std::size_t>(y) * width;
-    const std::uint8_t* b = after + static_cast<std::size_t>(y) * width;
-    if (std::memcmp(a, b, width) == 0) continue;
-    std::int32_t left = 0, right = width_;
-    while (a[left] == b[left]) ++left;
-    while (a[right - 1] == b[right - 1]) --right;
-    rect.Include({left, y, right, y + 1});
-  }
-  return rect;
-}
-
-GifWriter::Rect GifWriter::Holes(const std::uint8_t* before, const std::uint8_t* after) const {
-  Rect rect;
-  const auto t = static_cast<std::uint8_t>(transparent_);
-  for (std::int32_t y = 0; y < height_; ++y) {
-    const std::size_t row = static_cast<std::size_t>(y) * static_cast<std::size_t>(width_);
-    for (std::int32_t x = 0; x < width_; ++x) {
-      if (after[row + x] == t && before[row + x] != t) rect.Include({x, y, x + 1, y + 1});
-    }
-  }
-  return rect;
-}
-
 bool GifWriter::Add(const std::uint8_t* picture, std::uint32_t centiseconds, std::string* error) {
-  if (havePending_ && std::memcmp(picture, pending_.data(), size_) == 0) {
-    pendingDelay_ = std::min<std::uint32_t>(pendingDelay_ + centiseconds, kMaxGifDelay);
-    return true;
-  }
-  if (havePending_ && !WritePending(picture, error)) return false;
-  std::memcpy(pending_.data(), picture, size_);
-  pendingDelay_ = centiseconds;
-  havePending_ = true;
-  return true;
+  return frames_.Add(picture, centiseconds, [this, error](const GifFrame& frame) { return WriteFrame(frame, error); });
 }
 
-// Writes the waiting picture. Drawing over the canvas cannot make a pixel
-// transparent again, so when the next picture opens a hole (index 127 where
-// this one has a colour), this frame also covers the hole and is disposed to
-// transparent after its delay; the next frame then redraws that area.
-bool GifWriter::WritePending(const std::uint8_t* next, std::string* error) {
-  Rect rect;
-  if (!havePrevious_) {
-    rect = {0, 0, width_, height_};
-  } else {
-    rect = Changed(previous_.data(), pending_.data());
-    rect.Include(cleared_);
-    // Unchanged: only the delay matters; a 1x1 frame carries it.
-    if (rect.empty()) rect = {0, 0, 1, 1};
-  }
-  int disposal = DISPOSE_DO_NOT;
-  cleared_ = Rect();
-  if (transparent_ >= 0 && next != nullptr) {
-    const Rect holes = Holes(pending_.data(), next);
-    if (!holes.empty()) {
-      rect.Include(holes);
-      disposal = DISPOSE_BACKGROUND;
-      cleared_ = rect;
-    }
-  }
+bool GifWriter::WriteFrame(const GifFrame& frame, std::string* error) {
+  const GifRect& rect = frame.rect;
   GraphicsControlBlock control{};
-  control.DisposalMode = disposal;
+  control.DisposalMode = frame.disposeToBackground ? DISPOSE_BACKGROUND : DISPOSE_DO_NOT;
   control.UserInputFlag = false;
-  control.DelayTime = static_cast<int>(pendingDelay_);
+  control.DelayTime = static_cast<int>(frame.centiseconds);
   control.TransparentColor = transparent_ >= 0 ? transparent_ : NO_TRANSPARENT_COLOR;
   GifByteType extension[4];
   EGifGCBToExtension(&control, extension);
@@ -199,15 +89,13 @@ bool GifWriter::WritePending(const std::uint8_t* next, std::string* error) {
     return Fail(gif_->Error, error);
   }
   for (std::int32_t y = rect.y0; y < rect.y1; ++y) {
-    GifPixelType* row = pending_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
-                        static_cast<std::size_t>(rect.x0);
+    // giflib takes the row as not const but only reads it.
+    const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.width) +
+                           static_cast<std::size_t>(rect.x0);
+    auto* row = const_cast<GifPixelType*>(frame.picture + at);
     if (EGifPutLine(gif_, row, rect.x1 - rect.x0) == GIF_ERROR) return Fail(gif_->Error, error);
   }
   if (writeErrno_ != 0) return Fail(0, error);
-  previous_.swap(pending_);
-  havePrevious_ = true;
-  havePending_ = false;
-  ++framesWritten_;
   return true;
 }
 
@@ -216,7 +104,7 @@ bool GifWriter::Close(std::string* error) {
     *error = "not open";
     return false;
   }
-  if (havePending_ && !WritePending(nullptr, error)) return false;
+  if (!frames_.Finish([this, error](const GifFrame& frame) { return WriteFrame(frame, error); })) return false;
   int gifError = 0;
   const int closed = EGifCloseFile(gif_, &gifError);
   gif_ = nullptr;

@@ -1,11 +1,14 @@
 #include "convert/gif_writer.h"
 
+#include "convert/gif_encoder.h"
+
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <random>
 
 #include "convert/png_io.h"
 
@@ -154,6 +157,60 @@ TEST(GifWriter, MergedRepeatsKeepTheLongestDelayAGifHolds) {
   EXPECT_EQ(played.pictures[0], Expected(a, kNoTransparency));
   EXPECT_EQ(played.pictures[1], Expected(b, kNoTransparency));
   EXPECT_EQ(played.delays, (std::vector<int>{static_cast<int>(kMaxGifDelay), 30000}));
+}
+
+
+// GifEncoder (our own LZW, into memory) and GifWriter (giflib) given the
+// same pictures: giflib decodes both to the same frames, delays, header and
+// palette. The sizes take the codes across every width change and past a
+// full table; the pictures are flat, ramps, noise and noise with holes.
+TEST(GifEncoder, DecodesAsGifWriterDoes) {
+  std::vector<std::uint8_t> palette(768);
+  std::iota(palette.begin(), palette.end(), 0);
+  std::mt19937 random(7);
+  struct Case { std::int32_t width, height; int kind; };
+  for (const Case& test : {Case{1, 1, 0}, Case{2, 1, 2}, Case{255, 1, 2}, Case{256, 2, 2}, Case{511, 1, 2},
+                           Case{257, 3, 1}, Case{64, 64, 2}, Case{91, 45, 3}, Case{300, 240, 3}, Case{640, 9, 1}}) {
+    std::vector<std::vector<std::uint8_t>> pictures(4, std::vector<std::uint8_t>(
+        static_cast<std::size_t>(test.width * test.height)));
+    for (std::size_t p = 0; p < pictures.size(); ++p) {
+      for (std::size_t i = 0; i < pictures[p].size(); ++i) {
+        const auto noise = static_cast<std::uint8_t>(random());
+        const std::uint8_t values[] = {static_cast<std::uint8_t>(p), static_cast<std::uint8_t>(i + p), noise,
+                                       noise % 3 == 0 ? std::uint8_t{127} : noise};
+        pictures[p][i] = values[test.kind];
+      }
+    }
+    pictures[2] = pictures[1];  // a repeat merges
+    for (const int transparent : {127, kNoTransparency}) {
+      std::string error;
+      std::FILE* reference = std::tmpfile();
+      std::FILE* ours = std::tmpfile();
+      ASSERT_TRUE(reference != nullptr && ours != nullptr);
+      GifWriter writer;
+      GifEncoder encoder;
+      ASSERT_TRUE(writer.Open(reference, test.width, test.height, palette, transparent, &error)) << error;
+      ASSERT_TRUE(encoder.Open(test.width, test.height, palette, transparent, &error)) << error;
+      for (const auto& picture : pictures) {
+        ASSERT_TRUE(writer.Add(picture.data(), 3, &error)) << error;
+        encoder.Add(picture.data(), 3);
+      }
+      ASSERT_TRUE(writer.Close(&error)) << error;
+      encoder.Close();
+      std::fwrite(encoder.bytes().data(), 1, encoder.bytes().size(), ours);
+      const Played expected = Play(reference);
+      const Played played = Play(ours);
+      EXPECT_EQ(played.pictures, expected.pictures) << test.width << "x" << test.height << " kind " << test.kind;
+      EXPECT_EQ(played.delays, expected.delays);
+      // Header, screen and colour map, byte for byte.
+      std::vector<std::uint8_t> head(13 + 768);
+      std::rewind(reference);
+      ASSERT_EQ(std::fread(head.data(), 1, head.size(), reference), head.size());
+      EXPECT_TRUE(std::equal(head.begin(), head.end(), encoder.bytes().begin()));
+      std::fclose(reference);
+      std::fclose(ours);
+    }
+  }
 }
 
 }  // namespace

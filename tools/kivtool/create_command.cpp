@@ -14,6 +14,7 @@
 #include "anim/animation_writer.h"
 #include "commands.h"
 #include "convert/colour_map.h"
+#include "convert/gif_frames.h"
 #include "convert/gif_reader.h"
 #include "convert/png_io.h"
 #include "convert/screen_palette.h"
@@ -171,24 +172,16 @@ bool ParseDither(const std::string& text, kiv::Dither* dither) {
   return true;
 }
 
-// The frame rate GIF delays ask for: the most common delay wins (0 shows as
-// 10 cs in browsers); one line says so when the delays vary.
+// The frame rate GIF delays ask for (the most common delay wins); one line
+// says so when the delays vary.
 float RateFromDelays(const std::map<std::uint32_t, std::uint32_t>& delays) {
-  std::map<std::uint32_t, std::uint32_t> shown;
-  for (const auto& [delay, count] : delays) shown[delay == 0 ? 10 : delay] += count;
-  std::uint32_t common = 10, most = 0;
-  for (const auto& [delay, count] : shown) {
-    if (count > most) {
-      most = count;
-      common = delay;
-    }
-  }
-  const float rate = 100.0f / static_cast<float>(common);
-  if (shown.size() > 1) {
+  std::uint32_t common = 0, shortest = 0, longest = 0;
+  const float rate = kiv::GifRateFromDelays(delays, &common, &shortest, &longest);
+  if (shortest != longest) {
     std::fprintf(stderr,
                  "kivtool: create: the GIF frame delays vary from %u to %u cs; using %g fps from the most "
                  "common delay (%u cs)\n",
-                 shown.begin()->first, shown.rbegin()->first, static_cast<double>(rate), common);
+                 shortest, longest, static_cast<double>(rate), common);
   }
   return rate;
 }

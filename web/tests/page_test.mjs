@@ -373,7 +373,9 @@ await test('a large file loads across frames with a progress bar and no task ove
   });
   const input = await player.evaluateHandle((element) => element.shadowRoot.querySelector('input[type=file]'));
   await input.uploadFile(large);
-  await page.waitForFunction(() => document.querySelector('kiv-player').state === 2, { timeout: 180000 });
+  // Playing, and its first picture drawn (a large one may come a task later).
+  await page.waitForFunction(() => document.querySelector('kiv-player').state === 2 &&
+    document.querySelector('kiv-player').canvas.width > 1, { timeout: 180000 });
   const seen = await page.evaluate(() => ({
     longTasks: window.longTasks, frames: window.framesWhileLoading,
     progress: [...window.progressSeen].filter((value) => value > 0 && value < 1).length,
