@@ -48,12 +48,12 @@ LoopPass StepMainLoop(AppServices& services, int* result) {
   if (AppActive != 0) {
     DispatchTick();
   } else {
-    services.Delay(kInactiveDelayMs);
+    services.WaitIdle(kInactiveDelayMs);
     waited = true;
   }
   if (TickIdle != 0) {
     TickIdle = 0;
-    services.Delay(kIdleDelayMs);
+    services.WaitIdle(kIdleDelayMs);
     waited = true;
   }
   services.PumpSdlEvents();

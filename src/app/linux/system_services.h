@@ -38,6 +38,7 @@ class SystemServices : public AppServices {
   void FrameClockStop() override;
   void Delay(std::uint32_t milliseconds) override;
   void PumpSdlEvents() override;
+  void WaitIdle(std::uint32_t sliceMs) override;
 
  private:
   // The start-up's own file system; lives from CreateFileSystem to
