@@ -57,7 +57,7 @@ python3 - "$work/trace" "$opcode" "$start" "$end" "$fps" <<'PY'
 import re, statistics, sys
 path, opcode, start, end, fps = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]), float(sys.argv[5])
 # strace writes the request's first byte as an octal escape or a character.
-first = re.compile(r'^\S+ (\d+\.\d+) writev\(\d+, \[\{iov_base="(\\\d{1,3}|\\.|.)')
+first = re.compile(r'^\S+\s+(\d+\.\d+) writev\(\d+, \[\{iov_base="(\\\d{1,3}|\\.|.)')
 times = []
 for line in open(path):
     m = first.match(line)

@@ -7,9 +7,12 @@
 
 namespace kiv {
 
-int IdleWaitMs(bool active, std::int32_t playerState, double msUntilNextFrame) {
-  if (!active || playerState == Player::kPaused) return -1;
-  if (playerState != Player::kPlaying) return 0;
+int IdleWait::Next(bool active, const PlayerView& player, double msUntilNextFrame) {
+  if (!active) return -1;  // no tick ran: nothing to compare
+  unchangedTicks_ = player == last_ ? unchangedTicks_ + 1 : 0;
+  last_ = player;
+  if (player.state == Player::kPaused) return unchangedTicks_ >= 2 ? -1 : 0;
+  if (player.state != Player::kPlaying) return 0;
   // Negative (never due) and NaN alike: nothing comes by itself.
   if (!(msUntilNextFrame >= 0.0)) return -1;
   const double ms = std::ceil(msUntilNextFrame);

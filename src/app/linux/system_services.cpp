@@ -117,7 +117,8 @@ void SystemServices::WaitIdle(std::uint32_t sliceMs) {
   int timeout = slice;
   if (player != nullptr) {
     const double untilFrame = player->State == Player::kPlaying ? player->MsUntilNextFrame() : -1.0;
-    timeout = IdleWaitMs(AppActive != 0, player->State, untilFrame);
+    timeout = idleWait_.Next(AppActive != 0, PlayerView{player->State, player->CurrentFrame, player->BackgroundLayer},
+                             untilFrame);
   }
   platform::WaitForInput(timeout, slice);
 }

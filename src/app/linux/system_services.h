@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/app_services.h"
+#include "app/idle_wait.h"
 #include "resources/file_system.h"
 
 namespace kiv {
@@ -44,6 +45,7 @@ class SystemServices : public AppServices {
   // The start-up's own file system; lives from CreateFileSystem to
   // DestroyFileSystem.
   std::optional<StdioFileSystem> fileSystem_;
+  IdleWait idleWait_;
 };
 
 }  // namespace kiv
