@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# A paused, minimised player sleeps on its sockets, and a second start wakes
+# it: the second start's requests are all answered by the player itself (a
+# request left unanswered for 400 ms would be served through the X server
+# instead, which would hide a player that does not wake), the player comes
+# back restored, still paused on its frame, and it ends on SIGTERM.
+source "$(dirname "$0")/lib.sh"
+export SDL_AUDIODRIVER=dummy
+cd "$E2E_TMP"
+MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
+[ -x "$MAKEDEMO" ] || fail "makedemo not built: $MAKEDEMO"
+"$MAKEDEMO" --width 320 --height 240 --frames 8 --fps 25 demo.kiv >/dev/null || fail "makedemo failed"
+"$MAKEDEMO" --width 320 --height 240 --frames 2 --fps 25 second.kiv >/dev/null || fail "makedemo failed"
+"$KIVTOOL" render demo.kiv --paused -o 'pause%d.png' || fail "render --paused failed"
+for f in $(seq 0 7); do /usr/bin/convert "pause$f.png" -depth 8 "rgb:pause$f.rgb"; done
+
+start_xvfb
+start_window_manager
+"$KIVPLAY" demo.kiv >play.out 2>play.err &
+PLAYER=$!
+E2E_PIDS+=($PLAYER)
+WINDOW=$(wait_for_window '^demo\.kiv - KIV Player 3\.1$' 30) || fail "no window: $(cat play.err)"
+
+# shown: the paused frame whose rendered screen the window shows, or -1.
+shown() {
+  local f
+  import -window "$WINDOW" -depth 8 png:shot.png 2>/dev/null && /usr/bin/convert shot.png -depth 8 rgb:shot.rgb || {
+    echo -1
+    return
+  }
+  for f in $(seq 0 7); do
+    cmp -s shot.rgb "pause$f.rgb" && { echo "$f"; return; }
+  done
+  echo -1
+}
+
+# settled WHAT: within 10 seconds the window shows one rendered paused screen
+# twice in a row, 300 ms apart; prints its frame.
+settled() {
+  local a b
+  for _ in $(seq 1 30); do
+    a=$(shown)
+    sleep 0.3
+    b=$(shown)
+    [ "$a" -ge 0 ] && [ "$a" = "$b" ] && { echo "$a"; return 0; }
+  done
+  fail "$1: the window does not rest on a rendered paused screen ($a, $b)"
+}
+
+is_iconic() { xprop -id "$WINDOW" WM_STATE | grep -q 'window state: Iconic'; }
+is_normal() { xprop -id "$WINDOW" WM_STATE | grep -q 'window state: Normal'; }
+
+xdotool windowactivate --sync "$WINDOW"
+sleep 1
+xdotool keydown Escape sleep 0.12 keyup Escape
+frame=$(settled paused)
+xdotool windowminimize --sync "$WINDOW"
+wait_until 5 is_iconic || fail "the window did not minimise"
+sleep 1  # minimised and paused: the player sleeps
+
+status=0
+timeout 20 strace -f -e trace=recvfrom -o second.trace "$KIVPLAY" second.kiv >second.out 2>second.err || status=$?
+[ "$status" -eq 0 ] || fail "second start: exit status $status: $(cat second.err)"
+[ ! -s second.out ] && [ ! -s second.err ] || fail "second start said: $(cat second.out second.err)"
+grep -q 'recvfrom(.*) = [1-9]' second.trace || fail "the player answered no request: $(cat second.trace)"
+! grep -q 'recvfrom(.*) = -1' second.trace ||
+  fail "the player left a request unanswered: $(grep 'recvfrom(.*) = -1' second.trace)"
+xdotool search --name 'second\.kiv' >/dev/null 2>&1 && fail "the second start opened a window"
+
+wait_until 5 is_normal || fail "the second start did not restore the player"
+[ "$(settled restored)" = "$frame" ] || fail "restored, the player does not show paused frame $frame"
+terminate_expect_zero "$PLAYER" player play.err
+echo "PASS"
