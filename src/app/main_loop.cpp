@@ -7,6 +7,8 @@
 namespace kiv {
 
 namespace {
+// The waits of an idle pass, as slices for a host that can only look again;
+// the desktop sleeps until an input or the next frame instead (WaitIdle).
 constexpr std::uint32_t kInactiveDelayMs = 20;
 constexpr std::uint32_t kIdleDelayMs = 5;
 }  // namespace
