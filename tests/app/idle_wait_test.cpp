@@ -11,54 +11,47 @@
 namespace kiv {
 namespace {
 
-constexpr bool kActive = true;
-
-struct Tick {
+// Each case is a run of idle passes through one IdleWait: active, the Player
+// as the pass's tick left it, its time to the next frame, the expected wait.
+struct Pass {
   bool active;
   PlayerView player;
   double msUntilNextFrame;
   int expected;
 };
 
-// Each case is a run of idle passes through one IdleWait.
 TEST(IdleWaitTest, SleepsUntilTheNextChangeOfTheScreen) {
-  const PlayerView paused{Player::kPaused, 3, 1};
-  const PlayerView stepped{Player::kPaused, 4, 1};
-  const PlayerView layerOff{Player::kPaused, 4, 0};
-  const PlayerView playing{Player::kPlaying, 4, 1};
-  const PlayerView loading{Player::kLoading, 0, 0};
+  const PlayerView paused{Player::kPaused, 3, 1}, stepped{Player::kPaused, 4, 1}, layerOff{Player::kPaused, 4, 0};
+  const PlayerView playing{Player::kPlaying, 4, 1}, loading{Player::kLoading, 0, 0};
   const double never = -1.0;
+  const int most = std::numeric_limits<int>::max();
   const struct {
     const char* what;
-    std::vector<Tick> ticks;
+    std::vector<Pass> passes;
   } cases[] = {
-      {"paused: two ticks settle the screen, then only input",
-       {{kActive, paused, never, 0}, {kActive, paused, never, 0}, {kActive, paused, never, -1},
-        {kActive, paused, never, -1}}},
+      {"paused: two ticks settle the screen, then only input wakes",
+       {{true, paused, never, 0}, {true, paused, never, 0}, {true, paused, never, -1}, {true, paused, never, -1}}},
       {"a step is decoded on its tick and shown on the next",
-       {{kActive, paused, never, 0}, {kActive, paused, never, 0}, {kActive, paused, never, -1},
-        {kActive, stepped, never, 0}, {kActive, stepped, never, 0}, {kActive, stepped, never, -1}}},
-      {"the background layer switched counts as a change",
-       {{kActive, stepped, never, 0}, {kActive, stepped, never, 0}, {kActive, layerOff, never, 0},
-        {kActive, layerOff, never, 0}, {kActive, layerOff, never, -1}}},
-      {"inactive: no tick ran, so no settling is counted",
-       {{kActive, stepped, never, 0}, {false, stepped, never, -1}, {false, stepped, never, -1},
-        {kActive, stepped, never, 0}, {kActive, stepped, never, -1}}},
-      {"playing: until the next frame, whole milliseconds up",
-       {{kActive, playing, 39.2, 40}, {kActive, playing, 0.0, 0}, {kActive, playing, 7.0, 7}}},
-      {"playing at a rate that never makes a frame due",
-       {{kActive, playing, never, -1}, {kActive, playing, std::nan(""), -1}}},
-      {"a frame further away than an int of milliseconds",
-       {{kActive, playing, 1e30, std::numeric_limits<int>::max()}}},
-      {"loading reads on without sleeping", {{kActive, loading, never, 0}, {kActive, loading, never, 0}}},
-      {"resumed from pause: the frame clock decides",
-       {{kActive, paused, never, 0}, {kActive, paused, never, 0}, {kActive, playing, 12.0, 12}}},
+       {{true, paused, never, 0}, {true, paused, never, 0}, {true, paused, never, -1}, {true, stepped, never, 0},
+        {true, stepped, never, 0}, {true, stepped, never, -1}}},
+      {"the background layer switched is a change",
+       {{true, stepped, never, 0}, {true, stepped, never, 0}, {true, layerOff, never, 0}, {true, layerOff, never, 0},
+        {true, layerOff, never, -1}}},
+      {"inactive passes run no tick and settle nothing",
+       {{true, stepped, never, 0}, {false, stepped, never, -1}, {false, stepped, never, -1}, {true, stepped, never, 0},
+        {true, stepped, never, -1}}},
+      {"playing: until the next frame, in whole milliseconds up",
+       {{true, playing, 39.2, 40}, {true, playing, 0.0, 0}, {true, playing, 7.0, 7}, {true, playing, 1e30, most}}},
+      {"a rate that never makes a frame due", {{true, playing, never, -1}, {true, playing, std::nan(""), -1}}},
+      {"loading reads on", {{true, loading, never, 0}, {true, loading, never, 0}, {true, loading, never, 0}}},
+      {"resumed: the frame clock decides at once",
+       {{true, paused, never, 0}, {true, paused, never, 0}, {true, playing, 12.0, 12}}},
   };
   for (const auto& c : cases) {
     IdleWait wait;
-    for (std::size_t i = 0; i < c.ticks.size(); ++i) {
-      const Tick& tick = c.ticks[i];
-      EXPECT_EQ(wait.Next(tick.active, tick.player, tick.msUntilNextFrame), tick.expected) << c.what << ", pass " << i;
+    for (std::size_t i = 0; i < c.passes.size(); ++i) {
+      const Pass& pass = c.passes[i];
+      EXPECT_EQ(wait.Next(pass.active, pass.player, pass.msUntilNextFrame), pass.expected) << c.what << ", pass " << i;
     }
   }
 }

@@ -14,8 +14,7 @@ cd "$E2E_TMP"
 MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
 [ -x "$MAKEDEMO" ] || fail "makedemo not built: $MAKEDEMO"
 "$MAKEDEMO" --width 320 --height 240 --frames 8 --fps 25 demo.kiv >/dev/null || fail "makedemo failed"
-"$KIVTOOL" render demo.kiv --paused -o 'pause%d.png' || fail "render --paused failed"
-for f in $(seq 0 7); do /usr/bin/convert "pause$f.png" -depth 8 "rgb:pause$f.rgb"; done
+render_paused demo.kiv
 
 start_xvfb
 # Presenting a frame is one MIT-SHM put-image request on SDL's connection.
@@ -27,32 +26,6 @@ TRACER=$!
 E2E_PIDS+=($TRACER)
 WINDOW=$(wait_for_window '^demo\.kiv - KIV Player 3\.1$' 30) || fail "no window: $(cat play.err)"
 PLAYER=$(child_pid "$TRACER") || fail "no traced player"
-
-# shown: the paused frame whose rendered screen the window shows, or -1.
-shown() {
-  local f
-  import -window "$WINDOW" -depth 8 png:shot.png 2>/dev/null && /usr/bin/convert shot.png -depth 8 rgb:shot.rgb || {
-    echo -1
-    return
-  }
-  for f in $(seq 0 7); do
-    cmp -s shot.rgb "pause$f.rgb" && { echo "$f"; return; }
-  done
-  echo -1
-}
-
-# settled WHAT: within 10 seconds the window shows one rendered paused screen
-# twice in a row, 300 ms apart; prints its frame.
-settled() {
-  local a b
-  for _ in $(seq 1 30); do
-    a=$(shown)
-    sleep 0.3
-    b=$(shown)
-    [ "$a" -ge 0 ] && [ "$a" = "$b" ] && { echo "$a"; return 0; }
-  done
-  fail "$1: the window does not rest on a rendered paused screen ($a, $b)"
-}
 
 xdotool windowfocus --sync "$WINDOW"
 sleep 1
@@ -69,80 +42,56 @@ wait "$TRACER" 2>/dev/null || true
 
 python3 - trace.txt "$PLAYER" "$OPCODE" "$rest_start" "$rest_end" "$key" <<'PY' || fail "see above"
 import re, sys
-path, main, opcode = sys.argv[1], sys.argv[2], int(sys.argv[3])
+main, opcode = sys.argv[2], int(sys.argv[3])
 rest_start, rest_end, key = map(float, sys.argv[4:7])
-# Main-thread calls: (start, kind, timeout, result, end). A call that another
-# thread interrupted is written in two lines, "<unfinished ...>" and
-# "<... NAME resumed>"; its start is on the first, its result on the second.
-calls, open_call = [], None
-line_re = re.compile(r'^(\d+)\s+(\d+\.\d+) (.*)$')
-for line in open(path):
-    m = line_re.match(line)
+# The main thread's waits (start, timeout, result, end) and presents (start,
+# None, ...). A call that another thread interrupted is written in two lines,
+# "... <unfinished ...>" and "<... NAME resumed> ...".
+calls, pending = [], None
+for line in open(sys.argv[1]):
+    m = re.match(r'(\d+)\s+(\d+\.\d+) (.*)$', line)
     if not m or m.group(1) != main:
         continue
     when, text = float(m.group(2)), m.group(3)
-    if text.startswith('<...'):
-        if open_call is None:
-            continue
-        text, when = open_call[1] + text.split('resumed>', 1)[1], open_call[0]
-        open_call = None
-    elif text.endswith('<unfinished ...>'):
-        open_call = (when, text[:-len('<unfinished ...>')].rstrip())
+    if text.endswith('<unfinished ...>'):
+        pending = (when, text[:-16].rstrip())
         continue
-    name = text.split('(', 1)[0]
-    result = re.search(r'\) += (-?\d+)', text)
-    spent = re.search(r'<(\d+\.\d+)>$', text)
-    if name == 'writev':
-        first = re.search(r'iov_base="(\\\d{1,3}|\\.|.)', text)
-        if first:
-            c = first.group(1)
-            value = int(c[1:], 8) if re.fullmatch(r'\\\d+', c) else ord(c[-1])
-            if value == opcode:
-                calls.append((when, 'present', 0, 0, when))
+    if text.startswith('<...') and pending:
+        (when, head), pending = pending, None
+        text = head + text.split('resumed>', 1)[1]
+    first = re.match(r'writev\(\d+, \[\{iov_base="(\\\d{1,3}|\\.|.)', text)
+    if first:
+        c = first.group(1)
+        if (int(c[1:], 8) if c[1:].isdigit() else ord(c[-1])) == opcode:
+            calls.append((when, None, 0, when))
         continue
-    if name == 'poll':
-        # The loop's wait watches several descriptors; Xlib waiting for a
-        # reply watches its one connection.
-        fds = re.search(r'\], (\d+), (-?\d+)\)', text)
-        if not fds or int(fds.group(1)) < 2:
-            continue
-        timeout = int(fds.group(2))
-    elif name in ('nanosleep', 'clock_nanosleep'):
-        timeout = 1
-    else:
-        continue
-    end = when + (float(spent.group(1)) if spent else 0.0)
-    calls.append((when, 'wait', timeout, int(result.group(1)) if result else -1, end))
+    # The loop's wait polls several descriptors (Xlib awaiting a reply, one).
+    wait = re.match(r'poll\(.*\], ([2-9]|\d\d+), (-?\d+)\)', text) or re.match(r'(clock_)?nanosleep\(()', text)
+    done = re.search(r'\) += (-?\d+).*<(\d+\.\d+)>$', text)
+    if wait and done:
+        timeout = int(wait.group(2)) if wait.group(2) else 1
+        calls.append((when, timeout, int(done.group(1)), when + float(done.group(2))))
 
-resting = [c for c in calls if c[1] == 'wait' and rest_start <= c[0] <= rest_end]
+resting = [c for c in calls if c[1] is not None and rest_start <= c[0] <= rest_end]
 print(f"resting 1 s: the main thread entered {len(resting)} waits")
 if len(resting) > 10:
     sys.exit(f"FAIL: a resting paused player woke {len(resting)} times in a second")
-presents = [i for i, c in enumerate(calls) if c[1] == 'present' and c[0] > key]
-if not presents:
+after = [i for i, c in enumerate(calls) if c[1] is None and c[0] > key]
+if not after:
     sys.exit("FAIL: nothing presented after the key")
-# The frames that the key brought, up to the loop's next real sleep.
-last = presents[0]
-i = presents[0] + 1
-while i < len(calls) and not (calls[i][1] == 'wait' and calls[i][2] != 0):
-    if calls[i][1] == 'present':
-        last = i
-    i += 1
-# Back from the first present to the wait that input ended: only waits that
-# did not sleep (timeout 0) may lie in between.
-j = presents[0] - 1
-while j >= 0 and (calls[j][1] != 'wait' or calls[j][2] == 0):
-    j -= 1
-if j < 0:
-    sys.exit("FAIL: no wait before the step")
-woke = calls[j]
-if woke[3] < 1:
-    sys.exit(f"FAIL: the wait before the step ended by its timeout ({woke[2]} ms), not by the key")
-if woke[4] < key:
-    sys.exit("FAIL: the wait before the step ended before the key was sent")
-print(f"Right: woke {1000 * (woke[4] - key):.1f} ms after the key was sent; next frame presented "
-      f"{1000 * (calls[last][0] - key):.1f} ms after it ({1000 * (calls[last][0] - woke[4]):.1f} ms after the wake-up)")
-if calls[last][0] - key > 2.0:
+# From the wait that the key ended to the last frame that it brought, the
+# loop may only pass through waits that do not sleep (timeout 0).
+sleeps = lambda c: c[1] not in (None, 0)
+j = max((i for i in range(after[0]) if sleeps(calls[i])), default=None)
+last = after[0]
+while last + 1 < len(calls) and not sleeps(calls[last + 1]):
+    last += 1
+woke, shown_at = calls[j] if j is not None else None, calls[last][0]
+if woke is None or woke[2] < 1 or woke[3] < key:
+    sys.exit(f"FAIL: the wait before the step did not end by the key: {woke}")
+print(f"Right: woke {1000 * (woke[3] - key):.1f} ms after the key was sent; next frame presented "
+      f"{1000 * (shown_at - key):.1f} ms after it ({1000 * (shown_at - woke[3]):.1f} ms after the wake-up)")
+if shown_at - key > 2.0:
     sys.exit("FAIL: the step took more than 2 s")
 PY
 echo "PASS"
