@@ -144,11 +144,10 @@ run_second() {
   fi
 }
 
-# Paused screens of an 8-frame animation, in the current directory:
-# render_paused KIV writes them as pause0.rgb to pause7.rgb (from `kivtool
-# render --paused`); with WINDOW set, shown prints the frame whose paused
-# screen the window shows (-1 for none), and settled WHAT waits up to 10 s for
-# the window to show one of them twice in a row, 300 ms apart, and prints it.
+# Paused screens of an 8-frame KIV in the current directory: render_paused KIV
+# writes pause0.rgb to pause7.rgb; with WINDOW set, shown prints the frame
+# that the window shows (-1: none), and settled WHAT waits up to 10 s for one
+# shown twice in a row, 300 ms apart, and prints it.
 render_paused() {
   "$KIVTOOL" render "$1" --paused -o 'pause%d.png' || fail "render --paused failed"
   local f
@@ -156,13 +155,9 @@ render_paused() {
 }
 shown() {
   local f
-  import -window "$WINDOW" -depth 8 png:shot.png 2>/dev/null && /usr/bin/convert shot.png -depth 8 rgb:shot.rgb || {
-    echo -1
-    return
-  }
-  for f in $(seq 0 7); do
-    cmp -s shot.rgb "pause$f.rgb" && { echo "$f"; return; }
-  done
+  if import -window "$WINDOW" -depth 8 png:shot.png 2>/dev/null && /usr/bin/convert shot.png -depth 8 rgb:shot.rgb; then
+    for f in $(seq 0 7); do cmp -s shot.rgb "pause$f.rgb" && { echo "$f"; return; }; done
+  fi
   echo -1
 }
 settled() {
