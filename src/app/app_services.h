@@ -65,6 +65,10 @@ class AppServices {
   // What the main loop does when no message waits.
   virtual void Delay(std::uint32_t milliseconds) = 0;
   virtual void PumpSdlEvents() = 0;
+  // The main loop's sleep after a pass with nothing to do. A host that can
+  // wait on its inputs sleeps until one arrives or the Player has a frame
+  // due; this one sleeps `sliceMs` and lets the loop look again.
+  virtual void WaitIdle(std::uint32_t sliceMs) { Delay(sliceMs); }
 };
 
 }  // namespace kiv

@@ -7,6 +7,8 @@
 namespace kiv {
 
 namespace {
+// The waits of an idle pass, as slices for a host that can only look again;
+// the desktop sleeps until an input or the next frame instead (WaitIdle).
 constexpr std::uint32_t kInactiveDelayMs = 20;
 constexpr std::uint32_t kIdleDelayMs = 5;
 }  // namespace
@@ -48,12 +50,12 @@ LoopPass StepMainLoop(AppServices& services, int* result) {
   if (AppActive != 0) {
     DispatchTick();
   } else {
-    services.Delay(kInactiveDelayMs);
+    services.WaitIdle(kInactiveDelayMs);
     waited = true;
   }
   if (TickIdle != 0) {
     TickIdle = 0;
-    services.Delay(kIdleDelayMs);
+    services.WaitIdle(kIdleDelayMs);
     waited = true;
   }
   services.PumpSdlEvents();

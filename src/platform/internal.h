@@ -25,6 +25,8 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b);
 
 // ---- Message queue -----------------------------------------------------------
 void ResetMessageQueue();
+// True when a posted message or WM_QUIT waits in the thread's queue.
+bool MessagesWaiting();
 
 // ---- Hooks -------------------------------------------------------------------
 // Runs the keyboard hook chain; 0 when no hook is installed.

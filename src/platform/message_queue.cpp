@@ -101,6 +101,8 @@ void ResetMessageQueue() {
   quitCode = 0;
 }
 
+bool MessagesWaiting() { return !queue.empty() || quitPending; }
+
 }  // namespace platform::detail
 
 BOOL PeekMessageA(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT removeMsg) {

@@ -143,3 +143,30 @@ run_second() {
     fail "$name: opened a window"
   fi
 }
+
+# Paused screens of an 8-frame KIV in the current directory: render_paused KIV
+# writes pause0.rgb to pause7.rgb; with WINDOW set, shown prints the frame
+# that the window shows (-1: none), and settled WHAT waits up to 10 s for one
+# shown twice in a row, 300 ms apart, and prints it.
+render_paused() {
+  "$KIVTOOL" render "$1" --paused -o 'pause%d.png' || fail "render --paused failed"
+  local f
+  for f in $(seq 0 7); do /usr/bin/convert "pause$f.png" -depth 8 "rgb:pause$f.rgb"; done
+}
+shown() {
+  local f
+  if import -window "$WINDOW" -depth 8 png:shot.png 2>/dev/null && /usr/bin/convert shot.png -depth 8 rgb:shot.rgb; then
+    for f in $(seq 0 7); do cmp -s shot.rgb "pause$f.rgb" && { echo "$f"; return; }; done
+  fi
+  echo -1
+}
+settled() {
+  local a b
+  for _ in $(seq 1 30); do
+    a=$(shown)
+    sleep 0.3
+    b=$(shown)
+    [ "$a" -ge 0 ] && [ "$a" = "$b" ] && { echo "$a"; return 0; }
+  done
+  fail "$1: the window does not rest on a rendered paused screen ($a, $b)"
+}

@@ -9,40 +9,13 @@ cd "$E2E_TMP"
 MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
 [ -x "$MAKEDEMO" ] || fail "makedemo not built: $MAKEDEMO"
 "$MAKEDEMO" --width 320 --height 240 --frames 8 --fps 25 demo.kiv >/dev/null || fail "makedemo failed"
-"$KIVTOOL" render demo.kiv --paused -o 'pause%d.png' || fail "render --paused failed"
-for f in $(seq 0 7); do /usr/bin/convert "pause$f.png" -depth 8 "rgb:pause$f.rgb"; done
+render_paused demo.kiv
 
 start_xvfb
 "$KIVPLAY" demo.kiv >play.out 2>play.err &
 PLAYER=$!
 E2E_PIDS+=($PLAYER)
 WINDOW=$(wait_for_window '^demo\.kiv - KIV Player 3\.1$' 30) || fail "no window: $(cat play.err)"
-
-# shown: the paused frame whose rendered screen the window shows, or -1.
-shown() {
-  local f
-  import -window "$WINDOW" -depth 8 png:shot.png 2>/dev/null && /usr/bin/convert shot.png -depth 8 rgb:shot.rgb || {
-    echo -1
-    return
-  }
-  for f in $(seq 0 7); do
-    cmp -s shot.rgb "pause$f.rgb" && { echo "$f"; return; }
-  done
-  echo -1
-}
-
-# settled WHAT: within 5 seconds the window shows one rendered paused screen
-# twice in a row, 300 ms apart; prints its frame.
-settled() {
-  local a b
-  for _ in $(seq 1 17); do
-    a=$(shown)
-    sleep 0.3
-    b=$(shown)
-    [ "$a" -ge 0 ] && [ "$a" = "$b" ] && { echo "$a"; return 0; }
-  done
-  fail "$1: the window does not rest on a rendered paused screen ($a, $b)"
-}
 
 press() {
   xdotool windowfocus --sync "$WINDOW"

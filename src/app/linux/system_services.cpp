@@ -5,6 +5,7 @@
 #include <new>
 
 #include "anim/animation_file.h"
+#include "app/idle_wait.h"
 #include "app/main_window.h"
 #include "app/music_player_probe.h"
 #include "app/linux/sdl_events.h"
@@ -15,6 +16,7 @@
 #include "playback/player.h"
 #include "resources/resource_manager.h"
 #include "shell/key_state.h"
+#include "shell/shell_flags.h"
 #include "sound/sound_device.h"
 
 namespace kiv {
@@ -106,6 +108,20 @@ void SystemServices::FrameClockStop() { TheFrameClock().Stop(); }
 void SystemServices::Delay(std::uint32_t milliseconds) { platform::Delay(milliseconds); }
 
 void SystemServices::PumpSdlEvents() { kiv::PumpSdlEvents(); }
+
+void SystemServices::WaitIdle(std::uint32_t sliceMs) {
+  // Sleeps on the X connection and the player's own sockets instead of in
+  // slices: see platform::WaitForInput.
+  const int slice = static_cast<int>(sliceMs);
+  const auto* player = static_cast<const Player*>(CurrentPlayer);  // every AppModule here is a Player
+  int timeout = slice;
+  if (player != nullptr) {
+    const double untilFrame = player->State == Player::kPlaying ? player->MsUntilNextFrame() : -1.0;
+    timeout = idleWait_.Next(AppActive != 0, PlayerView{player->State, player->CurrentFrame, player->BackgroundLayer},
+                             untilFrame);
+  }
+  platform::WaitForInput(timeout, slice);
+}
 
 }  // namespace kiv
 

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/app_services.h"
+#include "app/idle_wait.h"
 #include "resources/file_system.h"
 
 namespace kiv {
@@ -38,11 +39,13 @@ class SystemServices : public AppServices {
   void FrameClockStop() override;
   void Delay(std::uint32_t milliseconds) override;
   void PumpSdlEvents() override;
+  void WaitIdle(std::uint32_t sliceMs) override;
 
  private:
   // The start-up's own file system; lives from CreateFileSystem to
   // DestroyFileSystem.
   std::optional<StdioFileSystem> fileSystem_;
+  IdleWait idleWait_;
 };
 
 }  // namespace kiv

@@ -38,6 +38,13 @@ void PumpEvents();
 bool PollEvent(Event* event);
 void Delay(std::uint32_t milliseconds);
 
+// The main loop's sleep when it has nothing to do: returns once an X event
+// for SDL's window, a signal, a request from another process or a posted
+// message may be waiting, or after timeoutMs (negative: no limit). Returns at
+// once when one already waits. Where SDL can only be polled (no X connection,
+// or a key held that SDL repeats when pumped) it returns after sliceMs.
+void WaitForInput(int timeoutMs, int sliceMs);
+
 // Whether SDL video, once up, can show a window. Without a reachable display
 // SDL falls back to a driver that shows nothing; only a driver named in
 // SDL_VIDEODRIVER is accepted without a window manager interface.
