@@ -117,6 +117,11 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       this._buttonState = -1;
       this._pendingReleases = [];
       this._manualClock = false;
+      this._manualNow = 0;
+      this._manualDue = Infinity;
+      this._pictureChanged = false;
+      this._keyed = false;
+      this.turns = 0;  // turns of the loop so far, for tests
       this._loadToken = 0;
       this._scale = 1;
       this.caption = '';
@@ -335,7 +340,8 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         this._progress.hidden = false;
         this._hint.hidden = true;
         this.dispatchEvent(new CustomEvent('kiv-open', { detail: { name } }));
-        if (!this._manualClock) this._turn(taskStart);
+        if (this._manualClock) this._schedule(0);
+        else this._turn(taskStart);
       } else {
         this._progress.hidden = true;
         this._forgetFile(module);
@@ -358,7 +364,12 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     // Runs the player's passes after `delayMs`, or sooner if a turn is
     // already due sooner.
     _schedule(delayMs = 0) {
-      if (!this._playing || this._manualClock) return;
+      if (!this._playing) return;
+      if (this._manualClock) {
+        // advance() runs the turn once its clock gets there.
+        this._manualDue = Math.min(this._manualDue, this._manualNow + delayMs);
+        return;
+      }
       const due = performance.now() + delayMs;
       if (this._wakeTimer && this._wakeDue <= due) return;
       clearTimeout(this._wakeTimer);
@@ -373,9 +384,21 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     _turn(taskStart = performance.now()) {
       clearTimeout(this._wakeTimer);
       this._wakeTimer = 0;
-      const status = this._run(this.state === 3 ? kLoadBudgetMs : kRunBudgetMs, taskStart);
+      this._manualDue = Infinity;
+      this._pictureChanged = false;
+      const keyed = this._keyed;
+      this._keyed = false;
+      ++this.turns;
+      const budget = this._manualClock ? 1e9 : this.state === 3 ? kLoadBudgetMs : kRunBudgetMs;
+      const status = this._run(budget, taskStart);
       if (!this._playing) return;
-      const wait = (status & 4) !== 0 || this._pendingReleases.length > 0 ? 0 : this._module._kiv_wait_ms();
+      let wait = (status & 4) !== 0 || this._pendingReleases.length > 0 ? 0 : this._module._kiv_wait_ms();
+      // A paused player shows what a key did over its next passes: the pass
+      // that takes a step or the layer key draws the screen as it was, the
+      // next one the new frame's number over the old picture, and only then
+      // the new picture. It sleeps once a pass after the keys leaves the
+      // picture as it was.
+      if (wait < 0 && (keyed || this._pictureChanged)) wait = 0;
       if (wait >= 0) this._schedule(Math.min(wait, kLongestSleepMs));
     }
 
@@ -426,7 +449,9 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     }
 
     _takePicture(module) {
-      if (module._kiv_take_picture()) this._draw(module);
+      if (!module._kiv_take_picture()) return;
+      this._pictureChanged = true;
+      this._draw(module);
     }
 
     // Puts the rows that changed on the canvas, straight from the module's
@@ -467,6 +492,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       this._picturePending = false;
       clearTimeout(this._wakeTimer);
       this._wakeTimer = 0;
+      this._manualDue = Infinity;
       this._canvas.hidden = true;
       this._progress.hidden = true;
       if (this._message.hidden) this._hint.hidden = false;
@@ -490,7 +516,10 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       if (!this._playing || !this._module) return false;
       const taken = this._module.ccall('kiv_key', 'number', ['string', 'number', 'number'],
                                        [code, down ? 1 : 0, numLock ? 1 : 0]) === 1;
-      if (taken) this._schedule();
+      if (taken) {
+        this._keyed = true;
+        this._schedule();
+      }
       return taken;
     }
 
@@ -586,24 +615,36 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     get state() { return this._module && this._playing ? this._module._kiv_state() : 0; }
     get frame() { return this._module && this._playing ? this._module._kiv_frame() : 0; }
     get canvas() { return this._canvas; }
+    // Nothing to run until a key or a timer: no turn due, no pause pending.
+    get idle() { return !this._wakeTimer && this._manualDue === Infinity && !this._afterPause; }
+    // A button's pause is under way; its step or layer change follows.
+    get pausing() { return Boolean(this._afterPause); }
     get ready() { return this._ensureModule().then(() => this); }
 
     // The player's clock stops following the browser's and moves only by
-    // advance(); the page then runs the loop only from advance().
+    // advance(); the page then runs the loop only from advance(), at the
+    // times its own timers would have.
     useManualClock() {
       this._manualClock = true;
+      this._manualNow = 0;
+      clearTimeout(this._wakeTimer);
+      this._wakeTimer = 0;
+      if (this._playing) this._manualDue = 0;
       if (this._module) this._module._kiv_manual_clock(1, 0);
     }
 
-    // Moves the player's clock on by `ms` in 10 ms steps, running the loop
-    // after each step as the page would.
+    // Moves the player's clock on by `ms` in steps of at most 10 ms, and
+    // runs a turn wherever the page has one due.
     advance(ms) {
       if (!this._module) return;
-      for (let left = ms; left > 0; left -= 10) {
-        this._module._kiv_advance_clock(Math.min(10, left));
-        this._run(1e9);
-      }
-      if (ms === 0) this._run(1e9);
+      let left = ms;
+      do {
+        const step = Math.min(10, left);
+        this._module._kiv_advance_clock(step);
+        this._manualNow += step;
+        left -= step;
+        if (this._manualDue <= this._manualNow) this._turn();
+      } while (left > 0);
     }
 
     // The screen as shown (unscaled RGBA), for comparisons.

@@ -136,38 +136,6 @@ await test('file input: playing and paused screens equal kivtool render', async 
     await playTo(player, frame);
     sameScreen(await screenOf(player), rendered(frame, false), `playing frame ${frame}`);
   }
-  // Esc pauses on the frame shown; keys step it.
-  await page.keyboard.press('Escape');
-  await player.evaluate((element) => element.advance(20));
-  assert.equal(await player.evaluate((element) => element.state), 1, 'Esc pauses');
-  const pausedAt = await player.evaluate((element) => element.frame);
-  sameScreen(await screenOf(player), rendered(pausedAt, true), `paused frame ${pausedAt}`);
-  await page.keyboard.down('ArrowRight');
-  await player.evaluate((element) => element.advance(20));
-  await page.keyboard.up('ArrowRight');
-  await player.evaluate((element) => element.advance(20));
-  assert.equal(await player.evaluate((element) => element.frame), pausedAt + 1, 'Right steps');
-  sameScreen(await screenOf(player), rendered(pausedAt + 1, true), `paused frame ${pausedAt + 1}`);
-  // The layer button hides the background, and shows it again.
-  const withLayer = await screenOf(player);
-  const layer = await player.evaluateHandle((element) => element.shadowRoot.querySelectorAll('button')[3]);
-  await layer.click();
-  await player.evaluate((element) => element.advance(30));
-  assert.notDeepEqual((await screenOf(player)).data, withLayer.data, 'the layer button changes the screen');
-  await page.keyboard.down('KeyL');
-  await player.evaluate((element) => element.advance(20));
-  await page.keyboard.up('KeyL');
-  await player.evaluate((element) => element.advance(20));
-  sameScreen(await screenOf(player), rendered(pausedAt + 1, true), 'L shows the background again');
-  // 4 plays on; Esc twice pauses and closes.
-  await page.keyboard.press('Digit4');
-  await player.evaluate((element) => element.advance(20));
-  assert.equal(await player.evaluate((element) => element.state), 2, '4 plays');
-  await page.keyboard.press('Escape');
-  await player.evaluate((element) => element.advance(20));
-  await page.keyboard.press('Escape');
-  await player.evaluate((element) => element.advance(20));
-  assert.equal(await player.evaluate((element) => element.state), 0, 'Esc when paused closes');
   // The page's own files, and the module embedded in it as a data: URL.
   const elsewhere = requests.filter((url) => !url.startsWith('file:') && !url.startsWith('data:'));
   assert.deepEqual(elsewhere, [], 'no request leaves the computer');
@@ -249,13 +217,24 @@ await test('paused start shows the first frame, paused', async (page) => {
 // The player's buttons, by index: play/pause, step back, step, layer, close, fullscreen.
 const kPlayButton = 0, kBackButton = 1, kStepButton = 2, kLayerButton = 3, kCloseButton = 4, kFullButton = 5;
 
-async function clickButton(player, index) {
-  const button = await player.evaluateHandle((element, i) => element.shadowRoot.querySelectorAll('button')[i], index);
-  await button.click();
-  await player.evaluate((element) => element.advance(30));
-}
-
 const stateOf = (player) => player.evaluate((element) => ({ state: element.state, frame: element.frame }));
+
+const buttonOf = (player, index) =>
+  player.evaluateHandle((element, i) => element.shadowRoot.querySelectorAll('button')[i], index);
+
+// Runs the page on the test's clock, as its own timers would, until it has
+// nothing left to do (paused, closed) or has played on for a while. The
+// buttons that pause first finish on a later animation frame.
+async function settle(player) {
+  return player.evaluate(async (element) => {
+    for (let ms = 0; ms < 3000; ms += 10) {
+      element.advance(10);
+      await new Promise((resolve) => requestAnimationFrame(resolve));
+      if (element.idle || (element.state === 2 && ms >= 200 && !element.pausing)) break;
+    }
+    return { state: element.state, frame: element.frame, idle: element.idle };
+  });
+}
 
 // Where the background layer is off, the frame's see-through pixels show as
 // they are: white, as in the desktop window after L.
@@ -270,38 +249,102 @@ function layerOffRule(withLayer, withoutLayer, what) {
   assert.ok(differing > 0, `${what}: the layer shows somewhere`);
 }
 
-await test('the buttons do what the keys do; with the layer off the screens equal kivtool render --no-layer',
+// Each action as a user takes it (a key pressed and released before the
+// page runs again, or a button clicked), then what the player does: its
+// state (1 paused, 2 playing, 0 closed), the step it takes while paused,
+// and whether it toggles the background layer. After every action the
+// canvas must equal kivtool render of the frame shown.
+const kActions = [
+  ['Esc pauses', 'Escape', { state: 1 }],
+  ['Right steps on', 'ArrowRight', { state: 1, step: 1 }],
+  ['Left steps back', 'ArrowLeft', { state: 1, step: -1 }],
+  ['Down steps on', 'ArrowDown', { state: 1, step: 1 }],
+  ['2 steps on', 'Digit2', { state: 1, step: 1 }],
+  ['1 steps back', 'Digit1', { state: 1, step: -1 }],
+  ['Up steps back', 'ArrowUp', { state: 1, step: -1 }],
+  ['the step button steps on', kStepButton, { state: 1, step: 1 }],
+  ['the step back button steps back', kBackButton, { state: 1, step: -1 }],
+  ['the layer button hides the background', kLayerButton, { state: 1, layer: true }],
+  ['a step with the layer off', 'ArrowRight', { state: 1, step: 1 }],
+  ['L shows the background again', 'KeyL', { state: 1, layer: true }],
+  ['L hides it again', 'KeyL', { state: 1, layer: true }],
+  ['4 plays, the layer still off', 'Digit4', { state: 2 }],
+  ['the play/pause button pauses', kPlayButton, { state: 1 }],
+  ['the play/pause button plays on', kPlayButton, { state: 2 }],
+  ['the step button while playing pauses and steps', kStepButton, { state: 1, step: 1 }],
+  ['the play/pause button plays on', kPlayButton, { state: 2 }],
+  ['the layer button while playing pauses and shows the background', kLayerButton, { state: 1, layer: true }],
+  ['4 plays', 'Digit4', { state: 2 }],
+  ['Esc pauses', 'Escape', { state: 1 }],
+  ['Esc when paused closes', 'Escape', { state: 0 }],
+];
+
+await test('after every key and button the screen equals kivtool render, and a paused page sleeps',
   async (page) => {
     const player = await openByInput(page, demo);
     await waitPlaying(player);
     await playTo(player, 6);
-    await clickButton(player, kPlayButton);
-    const { state, frame } = await stateOf(player);
-    assert.equal(state, 1, 'the play/pause button pauses');
-    sameScreen(await screenOf(player), rendered(frame, true), `paused by the button at frame ${frame}`);
-    await clickButton(player, kStepButton);
-    assert.equal((await stateOf(player)).frame, frame + 1, 'the step button steps on');
-    sameScreen(await screenOf(player), rendered(frame + 1, true), 'stepped on by the button');
-    await clickButton(player, kBackButton);
-    assert.equal((await stateOf(player)).frame, frame, 'the step back button steps back');
-
-    await clickButton(player, kLayerButton);
+    let noLayer = false;
+    let before = await stateOf(player);
+    for (const [what, action, expect] of kActions) {
+      if (typeof action === 'string') await page.keyboard.press(action);
+      else await (await buttonOf(player, action)).click();
+      const after = await settle(player);
+      assert.equal(after.state, expect.state, `${what}: state`);
+      if (expect.layer) noLayer = !noLayer;
+      if (after.state === 0) break;
+      if (before.state === 1 && after.state === 1) {
+        assert.equal(after.frame, before.frame + (expect.step || 0), `${what}: frame`);
+      }
+      // Playing, the status line names the frame before the one shown.
+      const shown = after.state === 1 ? after.frame : after.frame - 1;
+      sameScreen(await screenOf(player), rendered(shown, after.state === 1, noLayer), `${what} (frame ${shown})`);
+      if (after.state === 1) {
+        assert.ok(after.idle, `${what}: the paused page sleeps until the next key`);
+        const turns = await player.evaluate((element) => {
+          const at = element.turns;
+          element.advance(2000);
+          return element.turns - at;
+        });
+        assert.equal(turns, 0, `${what}: turns of the loop in 2 s paused`);
+      }
+      before = after;
+    }
+    const { frame } = before;
     layerOffRule(rendered(frame, true), rendered(frame, true, true), 'kivtool render --no-layer');
-    sameScreen(await screenOf(player), rendered(frame, true, true), 'paused, layer off by the button');
-    await page.keyboard.press('KeyL');
-    await player.evaluate((element) => element.advance(30));
-    sameScreen(await screenOf(player), rendered(frame, true), 'paused, layer on again by L');
-    await page.keyboard.press('KeyL');
-    await player.evaluate((element) => element.advance(30));
-    sameScreen(await screenOf(player), rendered(frame, true, true), 'paused, layer off by L');
-
-    await clickButton(player, kPlayButton);
-    assert.equal((await stateOf(player)).state, 2, 'the play/pause button plays on');
-    await playTo(player, frame + 8);
-    sameScreen(await screenOf(player), rendered(frame + 8, false, true), 'playing with the layer off');
-    await clickButton(player, kCloseButton);
-    assert.equal((await stateOf(player)).state, 0, 'the close button closes, as F12 does');
   });
+
+await test('on the real clock a 25 fps file shows 25 frames a second; paused, the loop sleeps', async (page) => {
+  const player = await page.$('kiv-player');
+  await player.evaluate(async (element) => { await element.ready; });
+  const input = await player.evaluateHandle((element) => element.shadowRoot.querySelector('input[type=file]'));
+  await input.uploadFile(demo);
+  await page.waitForFunction(() => document.querySelector('kiv-player').state === 2);
+  const counted = await player.evaluate(async (element) => {
+    let frames = 0;
+    const count = () => ++frames;
+    element.addEventListener('kiv-frame', count);
+    const start = performance.now();
+    await new Promise((resolve) => setTimeout(resolve, 2000));
+    element.removeEventListener('kiv-frame', count);
+    return { frames, seconds: (performance.now() - start) / 1000 };
+  });
+  const rate = counted.frames / counted.seconds;
+  // A busy machine drops frames, never adds them.
+  assert.ok(rate > 10 && rate <= 26, `${rate.toFixed(1)} frames a second`);
+  await page.keyboard.press('Escape');
+  await page.keyboard.press('ArrowRight');
+  const paused = await player.evaluate(async (element) => {
+    // The page settles within a few turns of the last key, then sleeps.
+    await new Promise((resolve) => setTimeout(resolve, 500));
+    const at = element.turns;
+    await new Promise((resolve) => setTimeout(resolve, 1500));
+    return { state: element.state, frame: element.frame, turns: element.turns - at };
+  });
+  assert.equal(paused.state, 1, 'Esc pauses');
+  assert.equal(paused.turns, 0, 'turns of the loop in 1.5 s paused');
+  sameScreen(await screenOf(player), rendered(paused.frame, true), `stepped on the real clock (frame ${paused.frame})`);
+});
 
 await test('fullscreen centres the screen at the largest whole multiple that fits', async (page) => {
   await page.setViewport({ width: 1600, height: 1100, deviceScaleFactor: 1 });
@@ -362,10 +405,13 @@ await test('a large file loads across frames with a progress bar and no task ove
     }).observe({ type: 'longtask' });
     window.progressSeen = new Set();
     window.framesWhileLoading = 0;
+    window.barGoneWhileLoading = 0;
     const progress = element.shadowRoot.querySelector('progress');
     const watch = () => {
       if (element.state === 2) return;
       if (!progress.hidden) window.progressSeen.add(progress.value);
+      // Until the first frame, the bar and not a blank screen.
+      if (element.state === 3 && (progress.hidden || !element.canvas.hidden)) ++window.barGoneWhileLoading;
       ++window.framesWhileLoading;
       requestAnimationFrame(watch);
     };
@@ -373,15 +419,18 @@ await test('a large file loads across frames with a progress bar and no task ove
   });
   const input = await player.evaluateHandle((element) => element.shadowRoot.querySelector('input[type=file]'));
   await input.uploadFile(large);
-  await page.waitForFunction(() => document.querySelector('kiv-player').state === 2, { timeout: 180000 });
+  await page.waitForFunction(() => document.querySelector('kiv-player').state === 2 &&
+    !document.querySelector('kiv-player').canvas.hidden, { timeout: 180000 });
   const seen = await page.evaluate(() => ({
     longTasks: window.longTasks, frames: window.framesWhileLoading,
     progress: [...window.progressSeen].filter((value) => value > 0 && value < 1).length,
+    barGone: window.barGoneWhileLoading,
     width: document.querySelector('kiv-player').canvas.width,
   }));
   assert.equal(seen.width, 80 + 1600, 'the large file plays');
   assert.ok(seen.progress >= 3, `the progress bar moved (${seen.progress} values between 0 and 1)`);
   assert.ok(seen.frames >= 10, `the page kept drawing frames while loading (${seen.frames})`);
+  assert.equal(seen.barGone, 0, 'frames while loading without the progress bar, or with the canvas');
   assert.deepEqual(seen.longTasks.filter((duration) => duration > 100), [], 'tasks over 100 ms');
 });
 
