@@ -33,21 +33,24 @@
 
   const kStyle = `
 :host { display: inline-block; background: #000; color: #ddd; font: 14px sans-serif; position: relative; }
-:host([page]) { display: flex; flex-direction: column; position: fixed; inset: 0; }
+:host([page]), :host(:fullscreen) { display: flex; flex-direction: column; position: fixed; inset: 0; }
+:host(:fullscreen) { width: 100%; height: 100%; }
 .bar { display: flex; gap: 4px; padding: 4px; background: #222; flex-wrap: wrap; align-items: center; }
 :host([nocontrols]) .bar { display: none; }
 button, label.open { background: #444; color: #eee; border: 1px solid #666; padding: 4px 10px; font: inherit; cursor: pointer; border-radius: 3px; }
 button:disabled { opacity: 0.4; cursor: default; }
 input[type=file] { display: none; }
 .stage { flex: 1; display: flex; align-items: center; justify-content: center; overflow: hidden; min-height: 0; }
-canvas { image-rendering: pixelated; display: block; }
+canvas { display: block; flex: none; }
+.scaled { color: #fc6; padding: 0 6px; }
+.scaled[hidden] { display: none; }
 canvas[hidden] { display: none; }
 .hint { padding: 24px; text-align: center; color: #aaa; }
 .message { padding: 16px; margin: 16px; background: #fff; color: #000; border: 2px solid #a00; max-width: 40em; }
 .message b { display: block; margin-bottom: 8px; }
 progress { width: 60%; }
 progress[hidden], .message[hidden], .hint[hidden] { display: none; }
-:host(:fullscreen) .stage, .stage:fullscreen { background: #000; }
+:host(:fullscreen) .stage { background: #000; }
 `;
 
   let activePlayer = null;  // the element that the keyboard drives
@@ -123,7 +126,6 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       this._keyed = false;
       this.turns = 0;  // turns of the loop so far, for tests
       this._loadToken = 0;
-      this._scale = 1;
       this.caption = '';
       this.lastMessage = null;
 
@@ -140,10 +142,15 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         close: make('button', { textContent: 'Close', title: 'F12' }, bar),
         full: make('button', { textContent: 'Fullscreen' }, bar),
       };
+      this._scaledNote = make('span', { className: 'scaled', hidden: true }, bar);
       this._progress = make('progress', { max: 1, value: 0, hidden: true }, bar);
       this._stage = make('div', { className: 'stage' }, shadow);
       this._hint = make('div', { className: 'hint', textContent: 'Open a KIV animation or drop it here.' }, this._stage);
       this._message = make('div', { className: 'message', hidden: true }, this._stage);
+      // The player's screen at its own size, off the page; the canvas shows
+      // it at the size that fits the display (see _fit).
+      this._screen = make('canvas', { width: 1, height: 1 });
+      this._screenContext = this._screen.getContext('2d', { alpha: false });
       this._canvas = make('canvas', { hidden: true, width: 1, height: 1 }, this._stage);
       this._context = this._canvas.getContext('2d', { alpha: false });
 
@@ -163,6 +170,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       this.addEventListener('dragover', (event) => event.preventDefault());
       this.addEventListener('drop', (event) => this._drop(event));
       this._onResize = () => this._fit();
+      this._fitWatch = null;
       this._updateButtons();
     }
 
@@ -171,6 +179,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     connectedCallback() {
       window.addEventListener('resize', this._onResize);
       document.addEventListener('fullscreenchange', this._onResize);
+      this._watchFit();
       if (this.hasAttribute('page')) {
         document.addEventListener('dragover', (event) => event.preventDefault());
         document.addEventListener('drop', (event) => this._drop(event));
@@ -183,6 +192,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     disconnectedCallback() {
       window.removeEventListener('resize', this._onResize);
       document.removeEventListener('fullscreenchange', this._onResize);
+      this._unwatchFit();
       if (activePlayer === this) activePlayer = null;
     }
 
@@ -443,7 +453,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     _pictureFits(module, taskStart) {
       const width = module._kiv_width();
       const height = module._kiv_height();
-      const first = this._canvas.width !== width || this._canvas.height !== height;
+      const first = this._screen.width !== width || this._screen.height !== height;
       const cost = first ? width * height * kFirstPictureMsPerPixel : 0;
       return performance.now() - taskStart + cost <= kTaskBudgetMs;
     }
@@ -462,11 +472,11 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       if (width <= 0 || height <= 0) return;
       let top = module._kiv_changed_top();
       let end = module._kiv_changed_end();
-      if (this._canvas.width !== width || this._canvas.height !== height) {
+      const resized = this._screen.width !== width || this._screen.height !== height;
+      if (resized) {
         // A resized canvas is blank: all of it is new.
-        this._canvas.width = width;
-        this._canvas.height = height;
-        this._fit();
+        this._screen.width = width;
+        this._screen.height = height;
         top = 0;
         end = height;
       }
@@ -478,11 +488,13 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         const bytes = new Uint8ClampedArray(module.HEAPU8.buffer, address, width * height * 4);
         this._image = new ImageData(bytes, width, height);
       }
-      this._context.putImageData(this._image, 0, 0, 0, top, width, end - top);
+      this._screenContext.putImageData(this._image, 0, 0, 0, top, width, end - top);
       if (this._canvas.hidden) {
         this._canvas.hidden = false;
         this._progress.hidden = true;
       }
+      if (resized) this._fit();
+      this._present(top, end);
       this.dispatchEvent(new CustomEvent('kiv-frame'));
     }
 
@@ -494,6 +506,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       this._wakeTimer = 0;
       this._manualDue = Infinity;
       this._canvas.hidden = true;
+      this._scaledNote.hidden = true;
       this._progress.hidden = true;
       if (this._message.hidden) this._hint.hidden = false;
       if (this._module) this._forgetFile(this._module);
@@ -558,34 +571,147 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     }
 
     // ---- view ------------------------------------------------------------------
+    // Fullscreen takes the whole element, buttons and all. The browser keeps
+    // Esc for leaving fullscreen: the first Esc there leaves it, and the
+    // player sees the next.
     toggleFullscreen() {
       if (document.fullscreenElement) {
         document.exitFullscreen();
-      } else if (this._stage.requestFullscreen) {
-        this._stage.requestFullscreen();
+      } else if (this.requestFullscreen) {
+        this.requestFullscreen().catch(() => {});
       }
     }
 
-    // The largest whole multiple of the screen that fits, at least 1.
+    // ---- fitting the screen to the display -----------------------------------
+    // A screen pixel covers k x k device pixels, k whole, so that every
+    // pixel is as sharp as the player's own: the canvas's CSS size is
+    // k x W device pixels, its backing store is the device pixels it covers
+    // (from devicePixelContentBox, or CSS size x devicePixelRatio where a
+    // browser lacks it), and the screen is drawn into it without smoothing.
+    // Where not even k = 1 fits, the screen is scaled down smoothly and the
+    // bar says so.
+    _watchFit() {
+      if (this._fitWatch || typeof ResizeObserver !== 'function') return;
+      const watch = {
+        // The room: the stage (page, fullscreen) or the box around the element.
+        room: new ResizeObserver(() => this._fit()),
+        box: new ResizeObserver((entries) => this._takeCanvasBox(entries[entries.length - 1])),
+        ratio: null,
+      };
+      watch.room.observe(this._stage);
+      if (this.parentElement) watch.room.observe(this.parentElement);
+      try {
+        watch.box.observe(this._canvas, { box: 'device-pixel-content-box' });
+      } catch (error) {
+        watch.box.observe(this._canvas);
+      }
+      this._fitWatch = watch;
+      this._watchRatio();
+    }
+
+    // The ratio changes when the window moves to another monitor or the
+    // page is zoomed; a query matches the present ratio only.
+    _watchRatio() {
+      const watch = this._fitWatch;
+      if (!watch || typeof matchMedia !== 'function') return;
+      const query = matchMedia(`(resolution: ${window.devicePixelRatio || 1}dppx)`);
+      const changed = () => {
+        this._fit();
+        this._watchRatio();
+      };
+      query.addEventListener('change', changed, { once: true });
+      watch.ratio = { query, changed };
+    }
+
+    _unwatchFit() {
+      const watch = this._fitWatch;
+      if (!watch) return;
+      watch.room.disconnect();
+      watch.box.disconnect();
+      if (watch.ratio) watch.ratio.query.removeEventListener('change', watch.ratio.changed);
+      this._fitWatch = null;
+    }
+
+    // Sets the canvas's CSS size for the room there is. A page player (and
+    // fullscreen) takes the largest k that fits; an embedded one at most
+    // one CSS pixel per screen pixel, and never more than its box is wide.
     _fit() {
-      const width = this._canvas.width;
-      const height = this._canvas.height;
-      // The document sees the element, not the stage inside its shadow root.
-      const full = this.shadowRoot.fullscreenElement === this._stage;
+      const width = this._screen.width;
+      const height = this._screen.height;
+      if (width <= 1 || height <= 1) return;
+      const ratio = window.devicePixelRatio || 1;
+      const whole = this.hasAttribute('page') || document.fullscreenElement === this;
       let room;
-      if (full) {
-        room = { width: window.innerWidth, height: window.innerHeight };
-      } else if (this.hasAttribute('page')) {
+      if (whole) {
         room = this._stage.getBoundingClientRect();
       } else {
-        room = { width: width * 4, height: height * 4 };
         const boxWidth = this.parentElement ? this.parentElement.clientWidth : 0;
-        if (boxWidth > 0) room.width = boxWidth;
+        room = { width: boxWidth > 0 ? boxWidth : Infinity, height: Infinity };
       }
-      const scale = Math.max(1, Math.floor(Math.min(room.width / width, room.height / height)) || 1);
-      this._scale = this.hasAttribute('page') || full ? scale : 1;
-      this._canvas.style.width = width * this._scale + 'px';
-      this._canvas.style.height = height * this._scale + 'px';
+      let k = Math.floor(Math.min(Math.floor(room.width * ratio) / width, Math.floor(room.height * ratio) / height));
+      if (!whole) k = Math.min(k, Math.max(1, Math.floor(ratio)));
+      let cssWidth;
+      let cssHeight;
+      if (k >= 1) {
+        cssWidth = k * width / ratio;
+        cssHeight = k * height / ratio;
+      } else {
+        const factor = Math.min(room.width / width, room.height / height);
+        cssWidth = Math.max(1, Math.floor(width * factor));
+        cssHeight = Math.max(1, Math.floor(height * factor));
+      }
+      this._canvas.style.width = cssWidth + 'px';
+      this._canvas.style.height = cssHeight + 'px';
+      // CSS size x ratio until the observer reports the device pixels.
+      this._takeCanvasBox(null);
+      const percent = k >= 1 ? 0 : Math.round(100 * cssWidth * ratio / width);
+      const note = percent ? 'scaled ' + percent + '%' : '';
+      if (this._scaledNote.textContent !== note) {
+        this._scaledNote.textContent = note;
+        this._scaledNote.hidden = !note;
+      }
+    }
+
+    // The device pixels that the canvas covers become its backing store.
+    _takeCanvasBox(entry) {
+      const ratio = window.devicePixelRatio || 1;
+      let width;
+      let height;
+      if (entry && entry.devicePixelContentBoxSize && entry.devicePixelContentBoxSize[0]) {
+        width = entry.devicePixelContentBoxSize[0].inlineSize;
+        height = entry.devicePixelContentBoxSize[0].blockSize;
+      } else {
+        width = Math.round(parseFloat(this._canvas.style.width) * ratio);
+        height = Math.round(parseFloat(this._canvas.style.height) * ratio);
+      }
+      if (!(width > 0 && height > 0) || this._screen.width <= 1) return;
+      if (width !== this._canvas.width || height !== this._canvas.height) {
+        this._canvas.width = width;
+        this._canvas.height = height;
+      }
+      this._present(0, this._screen.height);
+    }
+
+    // Copies rows `top` to `end` of the screen onto the canvas: k x k device
+    // pixels each, or the whole screen smoothed where it is scaled down.
+    _present(top, end) {
+      const width = this._screen.width;
+      const height = this._screen.height;
+      const k = this._wholeScale();
+      const context = this._context;
+      if (k >= 1) {
+        context.imageSmoothingEnabled = false;
+        context.drawImage(this._screen, 0, top, width, end - top, 0, top * k, width * k, (end - top) * k);
+      } else {
+        context.imageSmoothingEnabled = true;
+        context.imageSmoothingQuality = 'high';
+        context.drawImage(this._screen, 0, 0, width, height, 0, 0, this._canvas.width, this._canvas.height);
+      }
+    }
+
+    // Device pixels per screen pixel on the canvas, 0 where scaled down.
+    _wholeScale() {
+      return Math.floor(Math.min(this._canvas.width / this._screen.width, this._canvas.height / this._screen.height));
     }
 
     _setCaption(caption) {
@@ -615,6 +741,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     get state() { return this._module && this._playing ? this._module._kiv_state() : 0; }
     get frame() { return this._module && this._playing ? this._module._kiv_frame() : 0; }
     get canvas() { return this._canvas; }
+    get screenSize() { return { width: this._screen.width, height: this._screen.height }; }
     // Nothing to run until a key or a timer: no turn due, no pause pending.
     get idle() { return !this._wakeTimer && this._manualDue === Infinity && !this._afterPause; }
     // A button's pause is under way; its step or layer change follows.
@@ -647,11 +774,32 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       } while (left > 0);
     }
 
-    // The screen as shown (unscaled RGBA), for comparisons.
+    // The screen as the canvas shows it, one RGBA pixel per screen pixel,
+    // for comparisons; `uneven` counts the screen pixels whose k x k block
+    // of device pixels is not all one colour. Where scaled down, the
+    // screen itself, and `scaled` says so.
     screenPixels() {
-      const width = this._canvas.width;
-      const height = this._canvas.height;
-      return { width, height, data: this._context.getImageData(0, 0, width, height).data };
+      const width = this._screen.width;
+      const height = this._screen.height;
+      const k = this._wholeScale();
+      if (k < 1) return { width, height, scaled: true, data: this._screenContext.getImageData(0, 0, width, height).data };
+      const stride = this._canvas.width;
+      const shown = new Uint32Array(this._context.getImageData(0, 0, stride, height * k).data.buffer);
+      const data = new Uint8ClampedArray(width * height * 4);
+      const pixels = new Uint32Array(data.buffer);
+      let uneven = 0;
+      for (let y = 0; y < height; ++y) {
+        for (let x = 0; x < width; ++x) {
+          const colour = shown[y * k * stride + x * k];
+          pixels[y * width + x] = colour;
+          let even = true;
+          for (let dy = 0; dy < k && even; ++dy) {
+            for (let dx = 0; dx < k; ++dx) even = even && shown[(y * k + dy) * stride + x * k + dx] === colour;
+          }
+          if (!even) ++uneven;
+        }
+      }
+      return { width, height, k, uneven, data };
     }
   }
 

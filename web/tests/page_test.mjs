@@ -40,6 +40,7 @@ function rendered(frame, paused, noLayer = false) {
 }
 
 function sameScreen(shown, expected, what) {
+  assert.equal(shown.uneven, 0, `${what}: screen pixels not shown as k x k blocks of one colour`);
   assert.equal(shown.width, expected.width, `${what}: width`);
   assert.equal(shown.height, expected.height, `${what}: height`);
   let differing = 0;
@@ -55,21 +56,26 @@ function sameScreen(shown, expected, what) {
     `(${first % expected.width}, ${Math.floor(first / expected.width)})`);
 }
 
-const browser = await puppeteer.launch({
+// Debian's chromium, headless; `options` add to puppeteer's.
+const launch = (args = [], options = {}) => puppeteer.launch({
   executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
   headless: true,
   // No background connections: this machine may have no network at all.
   args: ['--no-sandbox', '--allow-file-access-from-files=false', '--disable-gpu', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync', '--disable-quic'],
+    '--disable-background-networking', '--disable-component-update', '--disable-sync', '--disable-quic', ...args],
+  ...options,
 });
+const browser = await launch();
 let failures = 0;
 let passes = 0;
 
-async function test(name, body, url = pageUrl) {
+// Runs `body` on a new page at `url`, in `on` (a browser launched with its
+// own window size and ratio) or else the shared browser at 1280x1024.
+async function test(name, body, url = pageUrl, on = null) {
   // KIV_TEST_ONLY=TEXT runs only the tests whose names contain TEXT.
   if (process.env.KIV_TEST_ONLY && !name.includes(process.env.KIV_TEST_ONLY)) return;
-  const page = await browser.newPage();
-  await page.setViewport({ width: 1280, height: 1024, deviceScaleFactor: 1 });
+  const page = await (on || browser).newPage();
+  if (!on) await page.setViewport({ width: 1280, height: 1024, deviceScaleFactor: 1 });
   const requests = [];
   page.on('request', (request) => requests.push(request.url()));
   const errors = [];
@@ -116,7 +122,7 @@ async function waitPlaying(player) {
 
 const screenOf = (player) => player.evaluate((element) => {
   const shown = element.screenPixels();
-  return { width: shown.width, height: shown.height, data: Array.from(shown.data) };
+  return { ...shown, data: Array.from(shown.data) };
 });
 
 // Advances the clock until the playing player shows `frame`: its status
@@ -221,6 +227,11 @@ const stateOf = (player) => player.evaluate((element) => ({ state: element.state
 
 const buttonOf = (player, index) =>
   player.evaluateHandle((element, i) => element.shadowRoot.querySelectorAll('button')[i], index);
+
+async function clickButton(player, index) {
+  await (await buttonOf(player, index)).click();
+  await player.evaluate((element) => element.advance(30));
+}
 
 // Runs the page on the test's clock, as its own timers would, until it has
 // nothing left to do (paused, closed) or has played on for a while. The
@@ -346,48 +357,144 @@ await test('on the real clock a 25 fps file shows 25 frames a second; paused, th
   sameScreen(await screenOf(player), rendered(paused.frame, true), `stepped on the real clock (frame ${paused.frame})`);
 });
 
-await test('fullscreen centres the screen at the largest whole multiple that fits', async (page) => {
-  await page.setViewport({ width: 1600, height: 1100, deviceScaleFactor: 1 });
+// How the page player shows the screen: the canvas's box, the stage it
+// sits in, the viewport, and the screen as the canvas shows it.
+const viewOf = (player) => player.evaluate(async (element) => {
+  // The observers report sizes before the next paint.
+  for (let i = 0; i < 2; ++i) await new Promise((resolve) => requestAnimationFrame(resolve));
+  const rect = element.canvas.getBoundingClientRect();
+  const stage = element.shadowRoot.querySelector('.stage').getBoundingClientRect();
+  const note = element.shadowRoot.querySelector('.scaled');
+  return { left: rect.left, top: rect.top, right: rect.right, bottom: rect.bottom, width: rect.width,
+    stageWidth: stage.width, stageHeight: stage.height, stageLeft: stage.left, stageTop: stage.top,
+    viewWidth: window.innerWidth, viewHeight: window.innerHeight, ratio: window.devicePixelRatio,
+    scrollWidth: document.documentElement.scrollWidth, screen: element.screenSize,
+    full: document.fullscreenElement === element, note: note.hidden ? '' : note.textContent };
+});
+
+// The largest whole k of device pixels per screen pixel that fits the
+// stage: inside the viewport, centred, no sideways scrolling; or scaled
+// down and marked so where not even 1 fits.
+async function checkFit(player, what) {
+  const view = await viewOf(player);
+  const { width, height } = view.screen;
+  const k = Math.floor(Math.min(Math.floor(view.stageWidth * view.ratio) / width,
+    Math.floor(view.stageHeight * view.ratio) / height));
+  assert.ok(view.left >= 0 && view.top >= 0 && view.right <= view.viewWidth + 0.01 &&
+    view.bottom <= view.viewHeight + 0.01, `${what}: the screen is inside the viewport`);
+  assert.ok(view.scrollWidth <= view.viewWidth, `${what}: no sideways scrolling`);
+  assert.ok(Math.abs((view.left + view.right) / 2 - (view.stageLeft + view.stageWidth / 2)) <= 1 &&
+    Math.abs((view.top + view.bottom) / 2 - (view.stageTop + view.stageHeight / 2)) <= 1, `${what}: centred`);
+  const shown = await screenOf(player);
+  if (k >= 1) {
+    assert.equal(shown.k, k, `${what}: device pixels per screen pixel`);
+    assert.ok(Math.abs(view.width * view.ratio - k * width) < 0.5, `${what}: CSS width of k x ${width} device pixels`);
+    assert.equal(view.note, '', `${what}: not marked as scaled`);
+  } else {
+    assert.equal(shown.scaled, true, `${what}: scaled down`);
+    assert.match(view.note, /^scaled \d+%$/, `${what}: marked as scaled`);
+  }
+  return { k, view, shown };
+}
+
+// Window sizes where rounding and flooring the multiple differ (1300 wide:
+// 1.8), one that needs a re-fit to 2, a large one, one narrower than the
+// screen, and fullscreen (the whole element, buttons included).
+const kFits = [
+  [1600, 1200, 'page'], [1300, 1100, 'page'], [2200, 1700, 'page'], [700, 900, 'page'],
+  [1280, 1024, 'page'], [1600, 1100, 'fullscreen'],
+];
+
+await test('the page shows the screen at the largest whole multiple that fits, at every window size',
+  async (page) => {
+    await page.setViewport({ width: kFits[0][0], height: kFits[0][1], deviceScaleFactor: 1 });
+    const player = await openByInput(page, demo);
+    await waitPlaying(player);
+    await playTo(player, 3);
+    await clickButton(player, kPlayButton);
+    const { frame } = await stateOf(player);
+    for (const [width, height, mode] of kFits) {
+      const what = `${width}x${height} ${mode}`;
+      await page.setViewport({ width, height, deviceScaleFactor: 1 });
+      if (mode === 'fullscreen') {
+        await clickButton(player, kFullButton);
+        await page.waitForFunction(() => document.fullscreenElement !== null, { polling: 20 });
+      }
+      const { k, view, shown } = await checkFit(player, what);
+      if (width === 1600 && mode === 'page') assert.equal(k, 2, `${what}: 2x on opening`);
+      if (width === 1300) assert.equal(k, 1, `${what}: 1x, not rounded up`);
+      if (mode === 'fullscreen') assert.ok(view.full, 'the element with its buttons is fullscreen');
+      if (!shown.scaled) sameScreen(shown, rendered(frame, true), what);
+    }
+    await page.evaluate(() => document.exitFullscreen());
+    await page.waitForFunction(() => document.fullscreenElement === null, { polling: 20 });
+    await checkFit(player, 'after fullscreen');
+  });
+
+// The screen in a screenshot, in device pixels: every screen pixel a k x k
+// block of kivtool's colour, measured by ImageMagick.
+function checkScreenshot(png, view, k, expected, what) {
+  const file = path.join(workDir, 'shot.png');
+  fs.writeFileSync(file, png);
+  const [shotWidth] = execFileSync('/usr/bin/identify', ['-format', '%w %h', file]).toString().split(' ').map(Number);
+  const rgb = execFileSync('/usr/bin/convert', [file, '-depth', '8', 'rgb:-'], { maxBuffer: 1 << 27 });
+  // The canvas starts on a whole device pixel next to its CSS position.
+  let best = null;
+  for (const dy of [-1, 0, 1]) {
+    for (const dx of [-1, 0, 1]) {
+      const left = Math.round(view.left * view.ratio) + dx;
+      const top = Math.round(view.top * view.ratio) + dy;
+      let wrong = 0;
+      let first = null;
+      for (let y = 0; y < expected.height * k; ++y) {
+        for (let x = 0; x < expected.width * k; ++x) {
+          const at = ((top + y) * shotWidth + left + x) * 3;
+          const want = (Math.floor(y / k) * expected.width + Math.floor(x / k)) * 3;
+          if (rgb[at] !== expected.rgb[want] || rgb[at + 1] !== expected.rgb[want + 1] ||
+              rgb[at + 2] !== expected.rgb[want + 2]) {
+            ++wrong;
+            first = first || [x, y];
+          }
+        }
+      }
+      if (!best || wrong < best.wrong) best = { wrong, first };
+    }
+  }
+  assert.equal(best.wrong, 0, `${what}: ${best.wrong} device pixels off their screen pixel's colour, the first at ${best.first}`);
+}
+
+// Device pixel ratios of scaled laptop displays and phones, the window in
+// CSS pixels (phones in portrait and landscape): exact where a whole k fits,
+// scaled down and marked so where it does not.
+const kDisplays = [
+  [1.25, 1400, 1100], [2.625, 600, 540], [2.625, 412, 892], [2.625, 892, 412], [3, 844, 390], [1.5, 390, 844],
+];
+for (const [ratio, width, height] of kDisplays) {
+  const on = await launch([`--force-device-scale-factor=${ratio}`, `--window-size=${width},${height}`],
+    { defaultViewport: null });
+  await test(`exact at a device pixel ratio of ${ratio} in ${width}x${height}`, async (page) => {
+    const player = await openByInput(page, demo);
+    await waitPlaying(player);
+    await playTo(player, 3);
+    await clickButton(player, kPlayButton);
+    const { frame } = await stateOf(player);
+    const what = `ratio ${ratio}, ${width}x${height}`;
+    const { k, view, shown } = await checkFit(player, what);
+    assert.equal(view.ratio, ratio, `${what}: the browser's ratio`);
+    if (k >= 1) {
+      sameScreen(shown, rendered(frame, true), what);
+      checkScreenshot(await page.screenshot({ type: 'png' }), view, k, rendered(frame, true), what);
+    }
+  }, pageUrl, on);
+  await on.close();
+}
+
+await test('an embedded player shows the screen at one CSS pixel per screen pixel', async (page) => {
   await page.evaluate(() => { document.body.innerHTML = '<p>above</p><kiv-player></kiv-player>'; });
   const player = await openByInput(page, demo);
   await waitPlaying(player);
-  const box = () => player.evaluate((element) => {
-    const rect = element.canvas.getBoundingClientRect();
-    return { left: rect.left, top: rect.top, width: rect.width, height: rect.height,
-      viewWidth: window.innerWidth, viewHeight: window.innerHeight, screenWidth: element.canvas.width,
-      screenHeight: element.canvas.height, full: element.shadowRoot.fullscreenElement !== null };
-  });
-  const before = await box();
-  assert.equal(before.width, before.screenWidth, 'an embedded player shows the screen at its size');
-  const full = await player.evaluateHandle((element) => element.shadowRoot.querySelectorAll('button')[5]);
-  // Waits (by timers: a fullscreen headless page may draw no frames) for the
-  // page's fullscreenchange event, after which the player has fitted itself.
-  await page.evaluate(() => {
-    window.fullscreenChanges = 0;
-    document.addEventListener('fullscreenchange', () => ++window.fullscreenChanges);
-  });
-  const fullscreen = async (wanted) => {
-    for (let i = 0; i < 500; ++i) {
-      const now = await page.evaluate(() => [window.fullscreenChanges,
-        document.querySelector('kiv-player').shadowRoot.fullscreenElement !== null]);
-      if (now[0] === (wanted ? 1 : 2) && now[1] === wanted) return;
-      await new Promise((resolve) => setTimeout(resolve, 20));
-    }
-    assert.fail(`fullscreen ${wanted ? 'on' : 'off'}`);
-  };
-  await full.click();
-  await fullscreen(true);
-  const inFull = await box();
-  const scale = Math.floor(Math.min(inFull.viewWidth / inFull.screenWidth, inFull.viewHeight / inFull.screenHeight));
-  assert.ok(scale >= 2, `the test needs room for a multiple above 1, not ${scale}`);
-  assert.equal(inFull.width, inFull.screenWidth * scale, 'width at the largest whole multiple');
-  assert.equal(inFull.height, inFull.screenHeight * scale, 'height at the largest whole multiple');
-  assert.ok(Math.abs(inFull.left + inFull.width / 2 - inFull.viewWidth / 2) <= 1, 'centred across');
-  assert.ok(Math.abs(inFull.top + inFull.height / 2 - inFull.viewHeight / 2) <= 1, 'centred down');
-  // The buttons are outside the fullscreen stage: the browser's own way out.
-  await page.evaluate(() => document.exitFullscreen());
-  await fullscreen(false);
-  assert.equal((await box()).width, before.width, 'back at its size after fullscreen');
+  const view = await viewOf(player);
+  assert.equal(view.width, view.screen.width, 'an embedded player shows the screen at its size');
 });
 
 await test('a large file loads across frames with a progress bar and no task over 100 ms', async (page) => {
@@ -420,12 +527,12 @@ await test('a large file loads across frames with a progress bar and no task ove
   const input = await player.evaluateHandle((element) => element.shadowRoot.querySelector('input[type=file]'));
   await input.uploadFile(large);
   await page.waitForFunction(() => document.querySelector('kiv-player').state === 2 &&
-    !document.querySelector('kiv-player').canvas.hidden, { timeout: 180000 });
+    !document.querySelector('kiv-player').canvas.hidden, { timeout: 180000, polling: 50 });
   const seen = await page.evaluate(() => ({
     longTasks: window.longTasks, frames: window.framesWhileLoading,
     progress: [...window.progressSeen].filter((value) => value > 0 && value < 1).length,
     barGone: window.barGoneWhileLoading,
-    width: document.querySelector('kiv-player').canvas.width,
+    width: document.querySelector('kiv-player').screenSize.width,
   }));
   assert.equal(seen.width, 80 + 1600, 'the large file plays');
   assert.ok(seen.progress >= 3, `the progress bar moved (${seen.progress} values between 0 and 1)`);
@@ -486,8 +593,8 @@ await test('served under a strict policy, ?src= plays a file of the site', async
   await waitPlaying(player);
   await playTo(player, 12);
   sameScreen(await screenOf(player), rendered(12, false), 'served file, frame 12');
-  const style = await player.evaluate((element) => getComputedStyle(element.canvas).imageRendering);
-  assert.equal(style, 'pixelated', 'the page styles apply under the policy');
+  const style = await player.evaluate((element) => getComputedStyle(element.shadowRoot.querySelector('.bar')).display);
+  assert.equal(style, 'flex', 'the page styles apply under the policy');
   // The same file with no length given is read to its end all the same.
   await player.evaluate((element) => element.openUrl('files/unsized/demo.kiv'));
   await waitPlaying(player);
