@@ -41,7 +41,8 @@ button, label.open { background: #444; color: #eee; border: 1px solid #666; padd
 button:disabled { opacity: 0.4; cursor: default; }
 input[type=file] { display: none; }
 .stage { flex: 1; display: flex; align-items: center; justify-content: center; overflow: hidden; min-height: 0; }
-canvas { display: block; flex: none; }
+canvas { display: block; flex: none; touch-action: none; }
+@media (pointer: coarse) { button, label.open { min-height: 44px; min-width: 44px; } }
 .scaled { color: #fc6; padding: 0 6px; }
 .scaled[hidden] { display: none; }
 canvas[hidden] { display: none; }
@@ -171,6 +172,7 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       this.addEventListener('drop', (event) => this._drop(event));
       this._onResize = () => this._fit();
       this._fitWatch = null;
+      this._watchTouch();
       this._updateButtons();
     }
 
@@ -580,6 +582,52 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       } else if (this.requestFullscreen) {
         this.requestFullscreen().catch(() => {});
       }
+    }
+
+    // ---- touch -------------------------------------------------------------------
+    // On the picture: a tap pauses or plays, a swipe left or right while
+    // paused steps a frame back or on, a double tap toggles fullscreen. Two
+    // fingers are no gesture. A tap acts once a second tap can no longer
+    // follow.
+    _watchTouch() {
+      const fingers = new Set();
+      let gesture = null;
+      this._tapTimer = 0;
+      const touch = (event) => event.pointerType === 'touch' || event.pointerType === 'pen';
+      this._canvas.addEventListener('pointerdown', (event) => {
+        if (!touch(event)) return;
+        fingers.add(event.pointerId);
+        if (fingers.size === 1) gesture = { x: event.clientX, y: event.clientY, fingers: 1 };
+        else if (gesture) gesture.fingers = fingers.size;
+      });
+      const lift = (event, cancelled) => {
+        if (!touch(event) || !fingers.delete(event.pointerId)) return;
+        if (fingers.size > 0 || !gesture) return;
+        const done = gesture;
+        gesture = null;
+        if (!cancelled && done.fingers === 1) this._touchGesture(event.clientX - done.x, event.clientY - done.y);
+      };
+      this._canvas.addEventListener('pointerup', (event) => lift(event, false));
+      this._canvas.addEventListener('pointercancel', (event) => lift(event, true));
+    }
+
+    _touchGesture(dx, dy) {
+      const kSwipe = 30;  // CSS pixels across for a swipe, at most 10 moved for a tap
+      if (Math.abs(dx) >= kSwipe && Math.abs(dx) > 2 * Math.abs(dy)) {
+        if (this.state === 1) this._step(dx < 0 ? 'Digit1' : 'Digit2');
+        return;
+      }
+      if (Math.hypot(dx, dy) > 10) return;
+      if (this._tapTimer) {
+        clearTimeout(this._tapTimer);
+        this._tapTimer = 0;
+        this.toggleFullscreen();
+        return;
+      }
+      this._tapTimer = setTimeout(() => {
+        this._tapTimer = 0;
+        if (this.state === 1 || this.state === 2) this.tap(this.state === 2 ? 'Escape' : 'Digit4');
+      }, 300);
     }
 
     // ---- fitting the screen to the display -----------------------------------

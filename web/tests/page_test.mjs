@@ -489,6 +489,77 @@ for (const [ratio, width, height] of kDisplays) {
   await on.close();
 }
 
+// Runs the page on the test's clock until `wanted` holds of the player, a
+// tap's own timer included.
+async function until(player, wanted, what) {
+  const ok = await player.evaluate(async (element, source) => {
+    const test = new Function('element', `return ${source};`);
+    for (let i = 0; i < 200 && !test(element); ++i) {
+      await new Promise((resolve) => setTimeout(resolve, 10));
+      element.advance(10);
+    }
+    return test(element);
+  }, wanted);
+  assert.ok(ok, what);
+}
+
+// Touch gestures on the picture, as a phone sends them: [what, gesture,
+// the state it leaves (1 paused, 2 playing), the step taken].
+const kGestures = [
+  ['a tap pauses', 'tap', 1, 0],
+  ['a swipe right steps on', 'right', 1, 1],
+  ['a swipe left steps back', 'left', 1, -1],
+  ['two fingers are no gesture', 'two', 1, 0],
+  ['a tap plays on', 'tap', 2, 0],
+  ['a swipe while playing does not pause', 'right', 2, 0],
+];
+
+await test('touch: tap, swipe, two fingers, double tap; large buttons and no panning', async (page) => {
+  await page.setViewport({ width: 900, height: 700, deviceScaleFactor: 1, hasTouch: true, isMobile: true });
+  const player = await openByInput(page, demo);
+  await waitPlaying(player);
+  await playTo(player, 5);
+  const box = await player.evaluate((element) => {
+    const rect = element.canvas.getBoundingClientRect();
+    return { x: rect.left + rect.width / 2, y: rect.top + rect.height / 2,
+      touchAction: getComputedStyle(element.canvas).touchAction,
+      buttons: [...element.shadowRoot.querySelectorAll('button')].map((button) => button.getBoundingClientRect().height),
+      barBottom: element.shadowRoot.querySelector('.bar').getBoundingClientRect().bottom, top: rect.top };
+  });
+  assert.equal(box.touchAction, 'none', 'the browser does not pan the picture');
+  assert.ok(box.buttons.every((height) => height >= 44), `buttons of ${box.buttons} CSS pixels`);
+  assert.ok(box.barBottom <= box.top, 'the buttons do not cover the picture');
+  const session = await page.createCDPSession();
+  const { x, y } = box;
+  let before = await stateOf(player);
+  for (const [what, gesture, state, step] of kGestures) {
+    if (gesture === 'tap') {
+      await page.touchscreen.tap(x, y);
+    } else if (gesture === 'two') {
+      await session.send('Input.dispatchTouchEvent',
+        { type: 'touchStart', touchPoints: [{ x, y }, { x: x + 60, y }] });
+      await session.send('Input.dispatchTouchEvent', { type: 'touchEnd', touchPoints: [] });
+    } else {
+      await page.touchscreen.touchStart(x, y);
+      await page.touchscreen.touchMove(x + (gesture === 'right' ? 40 : -40), y + 2);
+      await page.touchscreen.touchMove(x + (gesture === 'right' ? 80 : -80), y + 4);
+      await page.touchscreen.touchEnd();
+    }
+    // Past the wait for a second tap, then until the page is settled.
+    await new Promise((resolve) => setTimeout(resolve, 400));
+    await until(player, `element.state === ${state} && (element.state !== 1 || element.idle)`, `${what}: state ${state}`);
+    const after = await stateOf(player);
+    if (state === 1 && before.state === 1) assert.equal(after.frame, before.frame + step, `${what}: frame`);
+    if (state === 1) sameScreen(await screenOf(player), rendered(after.frame, true), what);
+    before = after;
+  }
+  await page.touchscreen.tap(x, y);
+  await page.touchscreen.tap(x, y);
+  await page.waitForFunction(() => document.fullscreenElement === document.querySelector('kiv-player'), { polling: 20 });
+  await new Promise((resolve) => setTimeout(resolve, 400));
+  assert.equal((await stateOf(player)).state, 2, 'a double tap does not pause');
+});
+
 await test('an embedded player shows the screen at one CSS pixel per screen pixel', async (page) => {
   await page.evaluate(() => { document.body.innerHTML = '<p>above</p><kiv-player></kiv-player>'; });
   const player = await openByInput(page, demo);
