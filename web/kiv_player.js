@@ -7,7 +7,9 @@
 //   nocontrols  hides the buttons (keys still work)
 //   page        the element is the page's player: it fills the window, takes
 //               files dropped anywhere on the page and ?src=URL, and sets the
-//               page title to the window caption
+//               page title to the window caption; installed as an app, it
+//               plays the files the system opens it with
+//   offline="sw.js"  the service worker that keeps the site for use offline
 (function () {
   'use strict';
 
@@ -50,7 +52,8 @@ canvas[hidden] { display: none; }
 .message { padding: 16px; margin: 16px; background: #fff; color: #000; border: 2px solid #a00; max-width: 40em; }
 .message b { display: block; margin-bottom: 8px; }
 progress { width: 60%; }
-progress[hidden], .message[hidden], .hint[hidden] { display: none; }
+progress[hidden], .message[hidden], .hint[hidden], select[hidden] { display: none; }
+select { background: #444; color: #eee; border: 1px solid #666; font: inherit; max-width: 40vw; }
 :host(:fullscreen) .stage { background: #000; }
 `;
 
@@ -144,6 +147,14 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         full: make('button', { textContent: 'Fullscreen' }, bar),
       };
       this._scaledNote = make('span', { className: 'scaled', hidden: true }, bar);
+      // Files opened together (by the system, or shared): one plays, the
+      // list offers the others.
+      this._fileList = make('select', { className: 'files', hidden: true, title: 'Files opened together' }, bar);
+      this._listedFiles = [];
+      this._fileList.addEventListener('change', () => {
+        const file = this._listedFiles[this._fileList.selectedIndex];
+        if (file) this.openFile(file);
+      });
       this._progress = make('progress', { max: 1, value: 0, hidden: true }, bar);
       this._stage = make('div', { className: 'stage' }, shadow);
       this._hint = make('div', { className: 'hint', textContent: 'Open a KIV animation or drop it here.' }, this._stage);
@@ -187,7 +198,9 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         document.addEventListener('drop', (event) => this._drop(event));
         const src = new URLSearchParams(location.search).get('src');
         if (src && !this.hasAttribute('src')) this.openUrl(src);
+        this._takeLaunchedFiles();
       }
+      this._keepOffline();
       if (!activePlayer) activePlayer = this;
     }
 
@@ -370,6 +383,55 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       event.preventDefault();
       const file = event.dataTransfer && event.dataTransfer.files && event.dataTransfer.files[0];
       if (file) this.openFile(file);
+    }
+
+    // ---- files from the system ---------------------------------------------------
+    // Installed, the site opens the .kiv files that the system hands it
+    // (launchQueue: a double click on a file); on Android, a file shared to
+    // the app comes through the service worker (./?shared=N).
+    _takeLaunchedFiles() {
+      if ('launchQueue' in window) {
+        window.launchQueue.setConsumer(async (params) => {
+          if (!params.files || params.files.length === 0) return;
+          this._offerFiles(await Promise.all(params.files.map((handle) => handle.getFile())));
+        });
+      }
+      if (new URLSearchParams(location.search).has('shared') && 'caches' in window) {
+        this._takeSharedFiles().catch((error) => this._showMessage('Error', 'Could not read the shared file: ' + error));
+      }
+    }
+
+    async _takeSharedFiles() {
+      const cache = await caches.open('kivplay-shared');
+      const files = [];
+      for (const request of await cache.keys()) {
+        const response = await cache.match(request);
+        const name = decodeURIComponent(response.headers.get('X-Kiv-Name') || 'shared.kiv');
+        files.push(new File([await response.blob()], name));
+        await cache.delete(request);
+      }
+      if (files.length > 0) this._offerFiles(files);
+    }
+
+    // Plays the first of `files` and lists them all where there are several.
+    _offerFiles(files) {
+      this._listedFiles = files;
+      this._fileList.replaceChildren(...files.map((file) => make('option', { textContent: file.name })));
+      this._fileList.hidden = files.length < 2;
+      this._fileList.selectedIndex = 0;
+      this.openFile(files[0]);
+    }
+
+    // Registers the site's service worker. A page opened from file:// (or
+    // any origin without them) cannot have one and plays all the same.
+    _keepOffline() {
+      const worker = this.getAttribute('offline');
+      if (!worker || !('serviceWorker' in navigator)) return;
+      try {
+        navigator.serviceWorker.register(worker).catch(() => {});
+      } catch (error) {
+        // refused outright on some origins
+      }
     }
 
     // ---- running ---------------------------------------------------------------

@@ -674,6 +674,158 @@ await test('served under a strict policy, ?src= plays a file of the site', async
 }, `${origin}/kivplay.html?src=files/demo.kiv`);
 server.close();
 
+// The site (make web's site/), copied so that a test can change it, served
+// as a static server would; stop() ends it, connections and all.
+const siteCopy = path.join(workDir, 'site');
+fs.rmSync(siteCopy, { recursive: true, force: true });
+fs.cpSync(path.join(pageDir, 'site'), siteCopy, { recursive: true });
+const kTypes = { '.html': 'text/html', '.js': 'text/javascript', '.png': 'image/png',
+  '.webmanifest': 'application/manifest+json' };
+async function serveSite(port = 0) {
+  const sockets = new Set();
+  const requests = [];
+  const site = http.createServer((request, response) => {
+    requests.push(request.url);
+    let pathname = new URL(request.url, 'http://localhost').pathname;
+    if (pathname.endsWith('/')) pathname += 'index.html';
+    const file = path.join(siteCopy, path.normalize(pathname));
+    if (!file.startsWith(siteCopy) || !fs.existsSync(file)) {
+      response.writeHead(404).end();
+      return;
+    }
+    response.writeHead(200, { 'Content-Type': kTypes[path.extname(file)] || 'application/octet-stream' });
+    response.end(fs.readFileSync(file));
+  });
+  site.on('connection', (socket) => {
+    sockets.add(socket);
+    socket.on('close', () => sockets.delete(socket));
+  });
+  await new Promise((resolve) => site.listen(port, '127.0.0.1', resolve));
+  return {
+    origin: `http://127.0.0.1:${site.address().port}`, port: site.address().port, requests,
+    stop: () => new Promise((resolve) => { site.close(resolve); for (const socket of sockets) socket.destroy(); }),
+  };
+}
+
+// Pauses a player that runs on the browser's clock and waits until it
+// sleeps, then compares its screen with kivtool render.
+async function pauseAndCompare(player, what) {
+  await player.evaluate((element) => element.tap('Escape'));
+  await player.evaluate(async (element) => {
+    for (let i = 0; i < 500 && !(element.state === 1 && element.idle); ++i) {
+      await new Promise((resolve) => setTimeout(resolve, 10));
+    }
+  });
+  const { state, frame } = await stateOf(player);
+  assert.equal(state, 1, `${what}: paused`);
+  sameScreen(await screenOf(player), rendered(frame, true), `${what}, frame ${frame}`);
+}
+
+const cacheNames = (page) => page.evaluate(async () => (await caches.keys()).filter((name) => name !== 'kivplay-shared'));
+
+let site = await serveSite();
+await test('the site works offline once visited, takes a shared file, and an update replaces its cache',
+  async (page) => {
+    await page.waitForFunction(() => navigator.serviceWorker.controller !== null, { polling: 50 });
+    const [cached] = await cacheNames(page);
+    assert.match(cached, /^kivplay-[0-9a-f]{16}$/, 'the cache is named by the content');
+    // Cache first: the site's files come from the cache even online.
+    site.requests.length = 0;
+    await page.reload();
+    assert.deepEqual(site.requests.filter((url) => !url.endsWith('/sw.js')), [], 'requests that reached the server');
+    await site.stop();
+    const loaded = await page.reload().then(() => page.evaluate(() => customElements.get('kiv-player') !== undefined),
+      () => false);
+    assert.ok(loaded, 'the page loads with the server gone');
+    const player = await openByInput(page, demo);
+    await waitPlaying(player);
+    await playTo(player, 4);
+    sameScreen(await screenOf(player), rendered(4, false), 'offline, frame 4');
+
+    // A file shared to the app arrives as a form posted to ./share.
+    await page.evaluate(async (base64) => {
+      const form = document.createElement('form');
+      Object.assign(form, { method: 'POST', action: 'share', enctype: 'multipart/form-data' });
+      const input = Object.assign(document.createElement('input'), { type: 'file', name: 'file' });
+      const transfer = new DataTransfer();
+      transfer.items.add(new File([Uint8Array.from(atob(base64), (c) => c.charCodeAt(0))], 'shared.kiv'));
+      input.files = transfer.files;
+      form.appendChild(input);
+      document.body.appendChild(form);
+      form.submit();
+    }, fs.readFileSync(demo).toString('base64'));
+    await page.waitForFunction(() => location.search === '?shared=1' && document.querySelector('kiv-player') &&
+      document.querySelector('kiv-player').state === 2, { polling: 50 });
+    assert.match(await page.title(), /^shared\.kiv - /, 'the shared file plays');
+    await pauseAndCompare(await page.$('kiv-player'), 'shared file');
+
+    // The site changes: its worker names another cache and drops the old.
+    site = await serveSite(site.port);
+    fs.appendFileSync(path.join(siteCopy, 'index.html'), '<!-- changed -->\n');
+    execFileSync(process.execPath, [path.join(path.dirname(process.argv[1]), '../site/make_site.mjs'),
+      path.join(path.dirname(process.argv[1]), '../site/sw.js'), siteCopy]);
+    await page.evaluate(async () => (await navigator.serviceWorker.getRegistration()).update());
+    // Until the new worker has taken over (its activation ends with the clean-up).
+    await page.waitForFunction(async (old) => {
+      const registration = await navigator.serviceWorker.getRegistration();
+      return !registration.installing && !registration.waiting && registration.active.state === 'activated' &&
+        (await caches.keys()).some((name) => name.startsWith('kivplay-') && name !== old && name !== 'kivplay-shared');
+    }, { polling: 100 }, cached);
+    const now = await cacheNames(page);
+    assert.ok(now.length === 1 && now[0] !== cached, `one cache, not the old one: ${now}`);
+    const index = await page.evaluate(async () => (await (await caches.match('index.html')).text()));
+    assert.ok(index.includes('<!-- changed -->'), 'the new cache holds the changed page');
+  }, `${site.origin}/`);
+
+// Installing needs the DevTools PWA domain, which a pipe connection has.
+const appBrowser = await launch([], { pipe: true });
+await test('installed, the site plays files the system opens it with', async (page) => {
+  const corrupt = path.join(workDir, 'launched-corrupt.kiv');
+  fs.writeFileSync(corrupt, Buffer.concat([fs.readFileSync(demo).subarray(0, 64), Buffer.alloc(64, 0xff)]));
+  const second = path.join(workDir, 'second.kiv');
+  fs.copyFileSync(demo, second);
+  const session = await page.createCDPSession();
+  const manifestId = `${site.origin}/`;
+  await session.send('PWA.install', { manifestId, installUrlOrBundleUrl: `${site.origin}/` });
+  const launchWith = async (files) => {
+    const before = new Set(appBrowser.targets());
+    await session.send('PWA.launchFilesInApp', { manifestId, files });
+    const target = await appBrowser.waitForTarget((t) => !before.has(t) && t.type() === 'page' &&
+      t.url().startsWith(site.origin));
+    const app = await target.asPage();
+    await app.setViewport({ width: 1280, height: 1024, deviceScaleFactor: 1 });
+    await app.waitForFunction(() => customElements.get('kiv-player') !== undefined);
+    return { app, player: await app.$('kiv-player') };
+  };
+  const one = await launchWith([demo]);
+  await one.app.waitForFunction(() => document.querySelector('kiv-player').state === 2, { polling: 50 });
+  await pauseAndCompare(one.player, 'launched with a file');
+
+  const two = await launchWith([demo, second]);
+  await two.app.waitForFunction(() => document.querySelector('kiv-player').state === 2, { polling: 50 });
+  const list = await two.player.evaluate((element) => {
+    const select = element.shadowRoot.querySelector('select');
+    return { hidden: select.hidden, names: [...select.options].map((option) => option.textContent), caption: element.caption };
+  });
+  assert.deepEqual(list, { hidden: false, names: ['demo.kiv', 'second.kiv'], caption: list.caption });
+  assert.match(list.caption, /^demo\.kiv/, 'the first file plays');
+  await two.player.evaluate((element) => {
+    const select = element.shadowRoot.querySelector('select');
+    select.selectedIndex = 1;
+    select.dispatchEvent(new Event('change'));
+  });
+  await two.app.waitForFunction(() => document.querySelector('kiv-player').caption.startsWith('second.kiv') &&
+    document.querySelector('kiv-player').state === 2, { polling: 50 });
+  await pauseAndCompare(two.player, 'the second file from the list');
+
+  const bad = await launchWith([corrupt]);
+  await bad.app.waitForFunction(() => document.querySelector('kiv-player').lastMessage !== null, { polling: 50 });
+  assert.deepEqual(await bad.player.evaluate((element) => element.lastMessage),
+    { caption: 'Fatal error', text: 'Unable to load KIV file or corrupt KIV file' });
+}, `${site.origin}/`, appBrowser);
+await appBrowser.close();
+await site.stop();
+
 await browser.close();
 console.log(`browser: ${passes} passed, ${failures} failed`);
 process.exit(failures === 0 ? 0 : 1);
