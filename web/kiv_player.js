@@ -168,7 +168,7 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
 
       this._input.addEventListener('change', () => {
         const file = this._input.files && this._input.files[0];
-        if (file) this.openFile(file);
+        if (file) this._openAlone(file);
         this._input.value = '';
       });
       const b = this._buttons;
@@ -382,7 +382,7 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
     _drop(event) {
       event.preventDefault();
       const file = event.dataTransfer && event.dataTransfer.files && event.dataTransfer.files[0];
-      if (file) this.openFile(file);
+      if (file) this._openAlone(file);
     }
 
     // ---- files from the system ---------------------------------------------------
@@ -420,6 +420,13 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
       this._fileList.hidden = files.length < 2;
       this._fileList.selectedIndex = 0;
       this.openFile(files[0]);
+    }
+
+    // A file opened by itself ends the list of files opened together.
+    _openAlone(file) {
+      this._listedFiles = [];
+      this._fileList.hidden = true;
+      this.openFile(file);
     }
 
     // Registers the site's service worker. A page opened from file:// (or
@@ -544,15 +551,6 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
         top = 0;
         end = height;
       }
-      const address = module._kiv_rgba();
-      const image = this._image;
-      // The module's memory moves when it grows, and a new mode has a new buffer.
-      if (!image || image.data.buffer !== module.HEAPU8.buffer || image.data.byteOffset !== address ||
-          image.width !== width || image.height !== height) {
-        const bytes = new Uint8ClampedArray(module.HEAPU8.buffer, address, width * height * 4);
-        this._image = new ImageData(bytes, width, height);
-      }
-      this._screenContext.putImageData(this._image, 0, 0, 0, top, width, end - top);
       if (this._canvas.hidden) {
         this._canvas.hidden = false;
         this._progress.hidden = true;
@@ -560,6 +558,24 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
       if (resized) this._fit();
       this._present(top, end);
       this.dispatchEvent(new CustomEvent('kiv-frame'));
+    }
+
+    // The module's picture as ImageData, without a copy. The module's memory
+    // moves when it grows, and a new mode has a new buffer.
+    _currentImage() {
+      const module = this._module;
+      if (!module || !this._playing) return null;
+      const width = module._kiv_width();
+      const height = module._kiv_height();
+      const address = module._kiv_rgba();
+      const image = this._image;
+      if (!image || image.data.buffer !== module.HEAPU8.buffer || image.data.byteOffset !== address ||
+          image.width !== width || image.height !== height) {
+        if (!address || width <= 0 || height <= 0) return null;
+        const bytes = new Uint8ClampedArray(module.HEAPU8.buffer, address, width * height * 4);
+        this._image = new ImageData(bytes, width, height);
+      }
+      return this._image;
     }
 
     _ended() {
@@ -802,14 +818,22 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
       this._present(0, this._screen.height);
     }
 
-    // Copies rows `top` to `end` of the screen onto the canvas: k x k device
-    // pixels each, or the whole screen smoothed where it is scaled down.
+    // Copies rows `top` to `end` of the module's picture onto the canvas:
+    // straight at k = 1, else through the screen canvas, k x k device pixels
+    // each, or the whole screen smoothed where it is scaled down.
     _present(top, end) {
+      const image = this._currentImage();
       const width = this._screen.width;
       const height = this._screen.height;
+      if (!image || image.width !== width || image.height !== height) return;
       const k = this._wholeScale();
       const context = this._context;
-      if (k >= 1) {
+      if (k === 1) {
+        context.putImageData(image, 0, 0, 0, top, width, end - top);
+        return;
+      }
+      this._screenContext.putImageData(image, 0, 0, 0, top, width, end - top);
+      if (k > 1) {
         context.imageSmoothingEnabled = false;
         context.drawImage(this._screen, 0, top, width, end - top, 0, top * k, width * k, (end - top) * k);
       } else {
@@ -892,7 +916,9 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
       const width = this._screen.width;
       const height = this._screen.height;
       const k = this._wholeScale();
-      if (k < 1) return { width, height, scaled: true, data: this._screenContext.getImageData(0, 0, width, height).data };
+      if (k < 1) {
+        return { width, height, scaled: true, data: this._screenContext.getImageData(0, 0, width, height).data };
+      }
       const stride = this._canvas.width;
       const shown = new Uint32Array(this._context.getImageData(0, 0, stride, height * k).data.buffer);
       const data = new Uint8ClampedArray(width * height * 4);
