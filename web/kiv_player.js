@@ -183,6 +183,7 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
       this.addEventListener('drop', (event) => this._drop(event));
       this._onResize = () => this._fit();
       this._fitWatch = null;
+      this._scaledFrame = 0;
       this._watchTouch();
       this._updateButtons();
     }
@@ -836,10 +837,16 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
       if (k > 1) {
         context.imageSmoothingEnabled = false;
         context.drawImage(this._screen, 0, top, width, end - top, 0, top * k, width * k, (end - top) * k);
-      } else {
-        context.imageSmoothingEnabled = true;
-        context.imageSmoothingQuality = 'high';
-        context.drawImage(this._screen, 0, 0, width, height, 0, 0, this._canvas.width, this._canvas.height);
+      } else if (!this._scaledFrame) {
+        // Scaling the whole screen down smoothly costs as much as converting
+        // it: once per animation frame, in a task of its own.
+        this._scaledFrame = requestAnimationFrame(() => {
+          this._scaledFrame = 0;
+          if (this._wholeScale() >= 1) return;
+          context.imageSmoothingEnabled = true;
+          context.imageSmoothingQuality = 'high';
+          context.drawImage(this._screen, 0, 0, this._canvas.width, this._canvas.height);
+        });
       }
     }
 
