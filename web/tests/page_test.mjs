@@ -1,9 +1,11 @@
 // The page in headless chromium: opened from file:// (with kivplay.js beside
 // it and alone), files opened through the file input and by a drop, canvas
-// pixels against `kivtool render` playing, paused and with the layer off,
-// keys and buttons, fullscreen, a corrupt file, a large file, two players on
-// one page, no network request for a local file, and the page served under a
-// strict Content-Security-Policy.
+// pixels against `kivtool render` after every key and button, playing,
+// paused and with the layer off, the real clock, the fit at window sizes and
+// device pixel ratios (measured in screenshots), touch, fullscreen, a
+// corrupt file, a large file, two players on one page, no network request
+// for a local file, the page served under a strict Content-Security-Policy,
+// and the site (PAGE_DIR/site) offline, installed and launched with files.
 //
 // node page_test.mjs PAGE_DIR KIVTOOL MAKEDEMO DEMO_KIV WORK_DIR
 import assert from 'node:assert/strict';
@@ -396,13 +398,26 @@ await test('the page shows the screen at the largest whole multiple that fits, a
 // CSS pixels (phones in portrait and landscape). In a screenshot, every
 // screen pixel is a k x k block of kivtool's colour (read by ImageMagick);
 // the canvas starts on a whole device pixel next to its CSS position.
+// 'css' stands for a browser without devicePixelContentBox (Safari).
 const kDisplays = [
   [1.25, 1400, 1100], [2.625, 600, 540], [2.625, 412, 892], [2.625, 892, 412], [3, 844, 390], [1.5, 390, 844],
+  [1.25, 1400, 1100, 'css'], [2.625, 600, 540, 'css'],
 ];
-for (const [ratio, width, height] of kDisplays) {
+for (const [ratio, width, height, box = ''] of kDisplays) {
   const on = await launch([`--force-device-scale-factor=${ratio}`, `--window-size=${width},${height}`],
     { defaultViewport: null });
-  await test(`exact at a device pixel ratio of ${ratio} in ${width}x${height}`, async (page) => {
+  await test(`exact at a device pixel ratio of ${ratio} in ${width}x${height} ${box}`, async (page) => {
+    if (box) {
+      await page.evaluateOnNewDocument(() => {
+        const observe = ResizeObserver.prototype.observe;
+        ResizeObserver.prototype.observe = function (target, options) {
+          if (options && options.box === 'device-pixel-content-box') throw new TypeError('not supported');
+          return observe.call(this, target, options);
+        };
+        Object.defineProperty(ResizeObserverEntry.prototype, 'devicePixelContentBoxSize', { get: () => undefined });
+      });
+      await page.reload();
+    }
     const player = await openByInput(page, demo);
     await waitPlaying(player);
     await clickButton(player, kPlayButton);
