@@ -205,6 +205,8 @@ await test('two players on one page play independently', async (page) => {
   const hidden = await players[0].evaluate((element) =>
     getComputedStyle(element.shadowRoot.querySelector('.bar')).display);
   assert.equal(hidden, 'none', 'nocontrols hides the buttons');
+  const widths = await players[1].evaluate((element) => [element.canvas.offsetWidth, element.screenSize.width]);
+  assert.equal(widths[0], widths[1], 'an embedded player shows the screen at one CSS pixel per screen pixel');
 });
 
 await test('paused start shows the first frame, paused', async (page) => {
@@ -498,14 +500,6 @@ await test('touch: tap, swipe, two fingers, double tap; large buttons and no pan
   await page.waitForFunction(() => document.fullscreenElement === document.querySelector('kiv-player'));
   await new Promise((resolve) => setTimeout(resolve, 400));
   assert.equal((await settle(player)).state, 2, 'a double tap toggles fullscreen and does not pause');
-});
-
-await test('an embedded player shows the screen at one CSS pixel per screen pixel', async (page) => {
-  await page.evaluate(() => { document.body.innerHTML = '<p>above</p><kiv-player></kiv-player>'; });
-  const player = await openByInput(page, demo);
-  await waitPlaying(player);
-  const [width, screenWidth] = await player.evaluate((element) => [element.canvas.offsetWidth, element.screenSize.width]);
-  assert.equal(width, screenWidth, 'an embedded player shows the screen at its size');
 });
 
 await test('a large file loads across frames with a progress bar and no task over 100 ms', async (page) => {
