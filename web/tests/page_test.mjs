@@ -410,14 +410,8 @@ for (const [ratio, width, height, box = ''] of kDisplays) {
     { defaultViewport: null });
   await test(`exact at a device pixel ratio of ${ratio} in ${width}x${height} ${box}`, async (page) => {
     if (box) {
-      await page.evaluateOnNewDocument(() => {
-        const observe = ResizeObserver.prototype.observe;
-        ResizeObserver.prototype.observe = function (target, options) {
-          if (options && options.box === 'device-pixel-content-box') throw new TypeError('not supported');
-          return observe.call(this, target, options);
-        };
-        Object.defineProperty(ResizeObserverEntry.prototype, 'devicePixelContentBoxSize', { get: () => undefined });
-      });
+      await page.evaluateOnNewDocument(() => Object.defineProperty(ResizeObserverEntry.prototype,
+        'devicePixelContentBoxSize', { get: () => undefined }));
       await page.reload();
     }
     const player = await openByInput(page, demo);
