@@ -25,9 +25,10 @@ test_packages=(
   desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl libglib2.0-bin
   dpkg-dev lintian groff-base mandoc man-db file librsvg2-bin
 )
-# The browser build and its tests. A node that the machine already has (from
-# Debian or elsewhere) is kept; emscripten needs one either way.
-web_packages=(emscripten chromium)
+# The browser build (rsvg-convert draws the site's icons) and its tests. A
+# node that the machine already has (from Debian or elsewhere) is kept;
+# emscripten needs one either way.
+web_packages=(emscripten chromium librsvg2-bin)
 command -v node >/dev/null 2>&1 || web_packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || web_packages+=(npm)
 

@@ -7,7 +7,9 @@
 //   nocontrols  hides the buttons (keys still work)
 //   page        the element is the page's player: it fills the window, takes
 //               files dropped anywhere on the page and ?src=URL, and sets the
-//               page title to the window caption
+//               page title to the window caption; installed as an app, it
+//               plays the files the system opens it with
+//   offline="sw.js"  the service worker that keeps the site for use offline
 (function () {
   'use strict';
 
@@ -33,21 +35,26 @@
 
   const kStyle = `
 :host { display: inline-block; background: #000; color: #ddd; font: 14px sans-serif; position: relative; }
-:host([page]) { display: flex; flex-direction: column; position: fixed; inset: 0; }
+:host([page]), :host(:fullscreen) { display: flex; flex-direction: column; position: fixed; inset: 0; }
+:host(:fullscreen) { width: 100%; height: 100%; }
 .bar { display: flex; gap: 4px; padding: 4px; background: #222; flex-wrap: wrap; align-items: center; }
 :host([nocontrols]) .bar { display: none; }
 button, label.open { background: #444; color: #eee; border: 1px solid #666; padding: 4px 10px; font: inherit; cursor: pointer; border-radius: 3px; }
 button:disabled { opacity: 0.4; cursor: default; }
 input[type=file] { display: none; }
 .stage { flex: 1; display: flex; align-items: center; justify-content: center; overflow: hidden; min-height: 0; }
-canvas { image-rendering: pixelated; display: block; }
+canvas { display: block; flex: none; touch-action: none; }
+@media (pointer: coarse) { button, label.open { min-height: 44px; min-width: 44px; } }
+.scaled { color: #fc6; padding: 0 6px; }
+.scaled[hidden] { display: none; }
 canvas[hidden] { display: none; }
 .hint { padding: 24px; text-align: center; color: #aaa; }
 .message { padding: 16px; margin: 16px; background: #fff; color: #000; border: 2px solid #a00; max-width: 40em; }
 .message b { display: block; margin-bottom: 8px; }
 progress { width: 60%; }
-progress[hidden], .message[hidden], .hint[hidden] { display: none; }
-:host(:fullscreen) .stage, .stage:fullscreen { background: #000; }
+progress[hidden], .message[hidden], .hint[hidden], select[hidden] { display: none; }
+select { background: #444; color: #eee; border: 1px solid #666; font: inherit; max-width: 40vw; }
+:host(:fullscreen) .stage { background: #000; }
 `;
 
   let activePlayer = null;  // the element that the keyboard drives
@@ -117,8 +124,12 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       this._buttonState = -1;
       this._pendingReleases = [];
       this._manualClock = false;
+      this._manualNow = 0;
+      this._manualDue = Infinity;
+      this._pictureChanged = false;
+      this._keyed = false;
+      this.turns = 0;  // turns of the loop so far, for tests
       this._loadToken = 0;
-      this._scale = 1;
       this.caption = '';
       this.lastMessage = null;
 
@@ -135,17 +146,30 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         close: make('button', { textContent: 'Close', title: 'F12' }, bar),
         full: make('button', { textContent: 'Fullscreen' }, bar),
       };
+      this._scaledNote = make('span', { className: 'scaled', hidden: true }, bar);
+      // Files opened together (by the system, or shared): one plays, the
+      // list offers the others.
+      this._fileList = make('select', { className: 'files', hidden: true, title: 'Files opened together' }, bar);
+      this._listedFiles = [];
+      this._fileList.addEventListener('change', () => {
+        const file = this._listedFiles[this._fileList.selectedIndex];
+        if (file) this.openFile(file);
+      });
       this._progress = make('progress', { max: 1, value: 0, hidden: true }, bar);
       attachConversions(this, bar);  // see below
       this._stage = make('div', { className: 'stage' }, shadow);
       this._hint = make('div', { className: 'hint', textContent: 'Open a KIV animation or drop it here.' }, this._stage);
       this._message = make('div', { className: 'message', hidden: true }, this._stage);
+      // The player's screen at its own size, off the page; the canvas shows
+      // it at the size that fits the display (see _fit).
+      this._screen = make('canvas', { width: 1, height: 1 });
+      this._screenContext = this._screen.getContext('2d', { alpha: false });
       this._canvas = make('canvas', { hidden: true, width: 1, height: 1 }, this._stage);
       this._context = this._canvas.getContext('2d', { alpha: false });
 
       this._input.addEventListener('change', () => {
         const file = this._input.files && this._input.files[0];
-        if (file) this.openFile(file);
+        if (file) this._openAlone(file);
         this._input.value = '';
       });
       const b = this._buttons;
@@ -159,6 +183,9 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       this.addEventListener('dragover', (event) => event.preventDefault());
       this.addEventListener('drop', (event) => this._drop(event));
       this._onResize = () => this._fit();
+      this._fitWatch = null;
+      this._scaledFrame = 0;
+      this._watchTouch();
       this._updateButtons();
     }
 
@@ -167,18 +194,22 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     connectedCallback() {
       window.addEventListener('resize', this._onResize);
       document.addEventListener('fullscreenchange', this._onResize);
+      this._watchFit();
       if (this.hasAttribute('page')) {
         document.addEventListener('dragover', (event) => event.preventDefault());
         document.addEventListener('drop', (event) => this._drop(event));
         const src = new URLSearchParams(location.search).get('src');
         if (src && !this.hasAttribute('src')) this.openUrl(src);
+        this._takeLaunchedFiles();
       }
+      this._keepOffline();
       if (!activePlayer) activePlayer = this;
     }
 
     disconnectedCallback() {
       window.removeEventListener('resize', this._onResize);
       document.removeEventListener('fullscreenchange', this._onResize);
+      this._unwatchFit();
       if (activePlayer === this) activePlayer = null;
     }
 
@@ -337,7 +368,8 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
         this._progress.hidden = false;
         this._hint.hidden = true;
         this.dispatchEvent(new CustomEvent('kiv-open', { detail: { name } }));
-        if (!this._manualClock) this._turn(taskStart);
+        if (this._manualClock) this._schedule(0);
+        else this._turn(taskStart);
       } else {
         this._progress.hidden = true;
         this._forgetFile(module);
@@ -353,14 +385,75 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     _drop(event) {
       event.preventDefault();
       const file = event.dataTransfer && event.dataTransfer.files && event.dataTransfer.files[0];
-      if (file) this.openFile(file);
+      if (file) this._openAlone(file);
+    }
+
+    // ---- files from the system ---------------------------------------------------
+    // Installed, the site opens the .kiv files that the system hands it
+    // (launchQueue: a double click on a file); on Android, a file shared to
+    // the app comes through the service worker (./?shared=N).
+    _takeLaunchedFiles() {
+      if ('launchQueue' in window) {
+        window.launchQueue.setConsumer(async (params) => {
+          if (!params.files || params.files.length === 0) return;
+          this._offerFiles(await Promise.all(params.files.map((handle) => handle.getFile())));
+        });
+      }
+      if (new URLSearchParams(location.search).has('shared') && 'caches' in window) {
+        this._takeSharedFiles().catch((error) => this._showMessage('Error', 'Could not read the shared file: ' + error));
+      }
+    }
+
+    async _takeSharedFiles() {
+      const cache = await caches.open('kivplay-shared');
+      const files = [];
+      for (const request of await cache.keys()) {
+        const response = await cache.match(request);
+        const name = decodeURIComponent(response.headers.get('X-Kiv-Name') || 'shared.kiv');
+        files.push(new File([await response.blob()], name));
+        await cache.delete(request);
+      }
+      if (files.length > 0) this._offerFiles(files);
+    }
+
+    // Plays the first of `files` and lists them all where there are several.
+    _offerFiles(files) {
+      this._listedFiles = files;
+      this._fileList.replaceChildren(...files.map((file) => make('option', { textContent: file.name })));
+      this._fileList.hidden = files.length < 2;
+      this._fileList.selectedIndex = 0;
+      this.openFile(files[0]);
+    }
+
+    // A file opened by itself ends the list of files opened together.
+    _openAlone(file) {
+      this._listedFiles = [];
+      this._fileList.hidden = true;
+      this.openFile(file);
+    }
+
+    // Registers the site's service worker. A page opened from file:// (or
+    // any origin without them) cannot have one and plays all the same.
+    _keepOffline() {
+      const worker = this.getAttribute('offline');
+      if (!worker || !('serviceWorker' in navigator)) return;
+      try {
+        navigator.serviceWorker.register(worker).catch(() => {});
+      } catch (error) {
+        // refused outright on some origins
+      }
     }
 
     // ---- running ---------------------------------------------------------------
     // Runs the player's passes after `delayMs`, or sooner if a turn is
     // already due sooner.
     _schedule(delayMs = 0) {
-      if (!this._playing || this._manualClock) return;
+      if (!this._playing) return;
+      if (this._manualClock) {
+        // advance() runs the turn once its clock gets there.
+        this._manualDue = Math.min(this._manualDue, this._manualNow + delayMs);
+        return;
+      }
       const due = performance.now() + delayMs;
       if (this._wakeTimer && this._wakeDue <= due) return;
       clearTimeout(this._wakeTimer);
@@ -375,9 +468,21 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     _turn(taskStart = performance.now()) {
       clearTimeout(this._wakeTimer);
       this._wakeTimer = 0;
-      const status = this._run(this.state === 3 ? kLoadBudgetMs : kRunBudgetMs, taskStart);
+      this._manualDue = Infinity;
+      this._pictureChanged = false;
+      const keyed = this._keyed;
+      this._keyed = false;
+      ++this.turns;
+      const budget = this._manualClock ? 1e9 : this.state === 3 ? kLoadBudgetMs : kRunBudgetMs;
+      const status = this._run(budget, taskStart);
       if (!this._playing) return;
-      const wait = (status & 4) !== 0 || this._pendingReleases.length > 0 ? 0 : this._module._kiv_wait_ms();
+      let wait = (status & 4) !== 0 || this._pendingReleases.length > 0 ? 0 : this._module._kiv_wait_ms();
+      // A paused player shows what a key did over its next passes: the pass
+      // that takes a step or the layer key draws the screen as it was, the
+      // next one the new frame's number over the old picture, and only then
+      // the new picture. It sleeps once a pass after the keys leaves the
+      // picture as it was.
+      if (wait < 0 && (keyed || this._pictureChanged)) wait = 0;
       if (wait >= 0) this._schedule(Math.min(wait, kLongestSleepMs));
     }
 
@@ -422,13 +527,15 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     _pictureFits(module, taskStart) {
       const width = module._kiv_width();
       const height = module._kiv_height();
-      const first = this._canvas.width !== width || this._canvas.height !== height;
+      const first = this._screen.width !== width || this._screen.height !== height;
       const cost = first ? width * height * kFirstPictureMsPerPixel : 0;
       return performance.now() - taskStart + cost <= kTaskBudgetMs;
     }
 
     _takePicture(module) {
-      if (module._kiv_take_picture()) this._draw(module);
+      if (!module._kiv_take_picture()) return;
+      this._pictureChanged = true;
+      this._draw(module);
     }
 
     // Puts the rows that changed on the canvas, straight from the module's
@@ -439,28 +546,39 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       if (width <= 0 || height <= 0) return;
       let top = module._kiv_changed_top();
       let end = module._kiv_changed_end();
-      if (this._canvas.width !== width || this._canvas.height !== height) {
+      const resized = this._screen.width !== width || this._screen.height !== height;
+      if (resized) {
         // A resized canvas is blank: all of it is new.
-        this._canvas.width = width;
-        this._canvas.height = height;
-        this._fit();
+        this._screen.width = width;
+        this._screen.height = height;
         top = 0;
         end = height;
       }
-      const address = module._kiv_rgba();
-      const image = this._image;
-      // The module's memory moves when it grows, and a new mode has a new buffer.
-      if (!image || image.data.buffer !== module.HEAPU8.buffer || image.data.byteOffset !== address ||
-          image.width !== width || image.height !== height) {
-        const bytes = new Uint8ClampedArray(module.HEAPU8.buffer, address, width * height * 4);
-        this._image = new ImageData(bytes, width, height);
-      }
-      this._context.putImageData(this._image, 0, 0, 0, top, width, end - top);
       if (this._canvas.hidden) {
         this._canvas.hidden = false;
         this._progress.hidden = true;
       }
+      if (resized) this._fit();
+      this._present(top, end);
       this.dispatchEvent(new CustomEvent('kiv-frame'));
+    }
+
+    // The module's picture as ImageData, without a copy. The module's memory
+    // moves when it grows, and a new mode has a new buffer.
+    _currentImage() {
+      const module = this._module;
+      if (!module || !this._playing) return null;
+      const width = module._kiv_width();
+      const height = module._kiv_height();
+      const address = module._kiv_rgba();
+      const image = this._image;
+      if (!image || image.data.buffer !== module.HEAPU8.buffer || image.data.byteOffset !== address ||
+          image.width !== width || image.height !== height) {
+        if (!address || width <= 0 || height <= 0) return null;
+        const bytes = new Uint8ClampedArray(module.HEAPU8.buffer, address, width * height * 4);
+        this._image = new ImageData(bytes, width, height);
+      }
+      return this._image;
     }
 
     _ended() {
@@ -469,7 +587,9 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       this._picturePending = false;
       clearTimeout(this._wakeTimer);
       this._wakeTimer = 0;
+      this._manualDue = Infinity;
       this._canvas.hidden = true;
+      this._scaledNote.hidden = true;
       this._progress.hidden = true;
       if (this._message.hidden) this._hint.hidden = false;
       if (this._module) this._forgetFile(this._module);
@@ -492,7 +612,10 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       if (!this._playing || !this._module) return false;
       const taken = this._module.ccall('kiv_key', 'number', ['string', 'number', 'number'],
                                        [code, down ? 1 : 0, numLock ? 1 : 0]) === 1;
-      if (taken) this._schedule();
+      if (taken) {
+        this._keyed = true;
+        this._schedule();
+      }
       return taken;
     }
 
@@ -531,34 +654,207 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     }
 
     // ---- view ------------------------------------------------------------------
+    // Fullscreen takes the whole element, buttons and all. The browser keeps
+    // Esc for leaving fullscreen: the first Esc there leaves it, and the
+    // player sees the next.
     toggleFullscreen() {
       if (document.fullscreenElement) {
         document.exitFullscreen();
-      } else if (this._stage.requestFullscreen) {
-        this._stage.requestFullscreen();
+      } else if (this.requestFullscreen) {
+        this.requestFullscreen().catch(() => {});
       }
     }
 
-    // The largest whole multiple of the screen that fits, at least 1.
+    // ---- touch -------------------------------------------------------------------
+    // On the picture: a tap pauses or plays, a swipe left or right while
+    // paused steps a frame back or on, a double tap toggles fullscreen. Two
+    // fingers are no gesture. A tap acts once a second tap can no longer
+    // follow.
+    _watchTouch() {
+      const fingers = new Set();
+      let gesture = null;
+      this._tapTimer = 0;
+      const touch = (event) => event.pointerType === 'touch' || event.pointerType === 'pen';
+      this._canvas.addEventListener('pointerdown', (event) => {
+        if (!touch(event)) return;
+        fingers.add(event.pointerId);
+        if (fingers.size === 1) gesture = { x: event.clientX, y: event.clientY, fingers: 1 };
+        else if (gesture) gesture.fingers = fingers.size;
+      });
+      const lift = (event, cancelled) => {
+        if (!touch(event) || !fingers.delete(event.pointerId)) return;
+        if (fingers.size > 0 || !gesture) return;
+        const done = gesture;
+        gesture = null;
+        if (!cancelled && done.fingers === 1) this._touchGesture(event.clientX - done.x, event.clientY - done.y);
+      };
+      this._canvas.addEventListener('pointerup', (event) => lift(event, false));
+      this._canvas.addEventListener('pointercancel', (event) => lift(event, true));
+    }
+
+    _touchGesture(dx, dy) {
+      const kSwipe = 30;  // CSS pixels across for a swipe, at most 10 moved for a tap
+      if (Math.abs(dx) >= kSwipe && Math.abs(dx) > 2 * Math.abs(dy)) {
+        if (this.state === 1) this._step(dx < 0 ? 'Digit1' : 'Digit2');
+        return;
+      }
+      if (Math.hypot(dx, dy) > 10) return;
+      if (this._tapTimer) {
+        clearTimeout(this._tapTimer);
+        this._tapTimer = 0;
+        this.toggleFullscreen();
+        return;
+      }
+      this._tapTimer = setTimeout(() => {
+        this._tapTimer = 0;
+        if (this.state === 1 || this.state === 2) this.tap(this.state === 2 ? 'Escape' : 'Digit4');
+      }, 300);
+    }
+
+    // ---- fitting the screen to the display -----------------------------------
+    // A screen pixel covers k x k device pixels, k whole, so that every
+    // pixel is as sharp as the player's own: the canvas's CSS size is
+    // k x W device pixels, its backing store is the device pixels it covers
+    // (from devicePixelContentBox, or CSS size x devicePixelRatio where a
+    // browser lacks it), and the screen is drawn into it without smoothing.
+    // Where not even k = 1 fits, the screen is scaled down smoothly and the
+    // bar says so.
+    _watchFit() {
+      if (this._fitWatch || typeof ResizeObserver !== 'function') return;
+      const watch = {
+        // The room: the stage (page, fullscreen) or the box around the element.
+        room: new ResizeObserver(() => this._fit()),
+        box: new ResizeObserver((entries) => this._takeCanvasBox(entries[entries.length - 1])),
+        ratio: null,
+      };
+      watch.room.observe(this._stage);
+      if (this.parentElement) watch.room.observe(this.parentElement);
+      try {
+        watch.box.observe(this._canvas, { box: 'device-pixel-content-box' });
+      } catch (error) {
+        watch.box.observe(this._canvas);
+      }
+      this._fitWatch = watch;
+      this._watchRatio();
+    }
+
+    // The ratio changes when the window moves to another monitor or the
+    // page is zoomed; a query matches the present ratio only.
+    _watchRatio() {
+      const watch = this._fitWatch;
+      if (!watch || typeof matchMedia !== 'function') return;
+      const query = matchMedia(`(resolution: ${window.devicePixelRatio || 1}dppx)`);
+      const changed = () => {
+        this._fit();
+        this._watchRatio();
+      };
+      query.addEventListener('change', changed, { once: true });
+      watch.ratio = { query, changed };
+    }
+
+    _unwatchFit() {
+      const watch = this._fitWatch;
+      if (!watch) return;
+      watch.room.disconnect();
+      watch.box.disconnect();
+      if (watch.ratio) watch.ratio.query.removeEventListener('change', watch.ratio.changed);
+      this._fitWatch = null;
+    }
+
+    // Sets the canvas's CSS size for the room there is. A page player (and
+    // fullscreen) takes the largest k that fits; an embedded one at most
+    // one CSS pixel per screen pixel, and never more than its box is wide.
     _fit() {
-      const width = this._canvas.width;
-      const height = this._canvas.height;
-      // The document sees the element, not the stage inside its shadow root.
-      const full = this.shadowRoot.fullscreenElement === this._stage;
+      const width = this._screen.width;
+      const height = this._screen.height;
+      if (width <= 1 || height <= 1) return;
+      const ratio = window.devicePixelRatio || 1;
+      const whole = this.hasAttribute('page') || document.fullscreenElement === this;
       let room;
-      if (full) {
-        room = { width: window.innerWidth, height: window.innerHeight };
-      } else if (this.hasAttribute('page')) {
+      if (whole) {
         room = this._stage.getBoundingClientRect();
       } else {
-        room = { width: width * 4, height: height * 4 };
         const boxWidth = this.parentElement ? this.parentElement.clientWidth : 0;
-        if (boxWidth > 0) room.width = boxWidth;
+        room = { width: boxWidth > 0 ? boxWidth : Infinity, height: Infinity };
       }
-      const scale = Math.max(1, Math.floor(Math.min(room.width / width, room.height / height)) || 1);
-      this._scale = this.hasAttribute('page') || full ? scale : 1;
-      this._canvas.style.width = width * this._scale + 'px';
-      this._canvas.style.height = height * this._scale + 'px';
+      let k = Math.floor(Math.min(Math.floor(room.width * ratio) / width, Math.floor(room.height * ratio) / height));
+      if (!whole) k = Math.min(k, Math.max(1, Math.floor(ratio)));
+      let cssWidth;
+      let cssHeight;
+      if (k >= 1) {
+        cssWidth = k * width / ratio;
+        cssHeight = k * height / ratio;
+      } else {
+        const factor = Math.min(room.width / width, room.height / height);
+        cssWidth = Math.max(1, Math.floor(width * factor));
+        cssHeight = Math.max(1, Math.floor(height * factor));
+      }
+      this._canvas.style.width = cssWidth + 'px';
+      this._canvas.style.height = cssHeight + 'px';
+      // CSS size x ratio until the observer reports the device pixels.
+      this._takeCanvasBox(null);
+      const percent = k >= 1 ? 0 : Math.round(100 * cssWidth * ratio / width);
+      const note = percent ? 'scaled ' + percent + '%' : '';
+      if (this._scaledNote.textContent !== note) {
+        this._scaledNote.textContent = note;
+        this._scaledNote.hidden = !note;
+      }
+    }
+
+    // The device pixels that the canvas covers become its backing store.
+    _takeCanvasBox(entry) {
+      const ratio = window.devicePixelRatio || 1;
+      let width;
+      let height;
+      if (entry && entry.devicePixelContentBoxSize && entry.devicePixelContentBoxSize[0]) {
+        width = entry.devicePixelContentBoxSize[0].inlineSize;
+        height = entry.devicePixelContentBoxSize[0].blockSize;
+      } else {
+        width = Math.round(parseFloat(this._canvas.style.width) * ratio);
+        height = Math.round(parseFloat(this._canvas.style.height) * ratio);
+      }
+      if (!(width > 0 && height > 0) || this._screen.width <= 1) return;
+      if (width !== this._canvas.width || height !== this._canvas.height) {
+        this._canvas.width = width;
+        this._canvas.height = height;
+      }
+      this._present(0, this._screen.height);
+    }
+
+    // Copies rows `top` to `end` of the module's picture onto the canvas:
+    // straight at k = 1, else through the screen canvas, k x k device pixels
+    // each, or the whole screen smoothed where it is scaled down.
+    _present(top, end) {
+      const image = this._currentImage();
+      const width = this._screen.width;
+      const height = this._screen.height;
+      if (!image || image.width !== width || image.height !== height) return;
+      const k = this._wholeScale();
+      const context = this._context;
+      if (k === 1) {
+        context.putImageData(image, 0, 0, 0, top, width, end - top);
+        return;
+      }
+      this._screenContext.putImageData(image, 0, 0, 0, top, width, end - top);
+      if (k > 1) {
+        context.imageSmoothingEnabled = false;
+        context.drawImage(this._screen, 0, top, width, end - top, 0, top * k, width * k, (end - top) * k);
+      } else if (!this._scaledFrame) {
+        // Scaling the whole screen down smoothly costs as much as converting
+        // it: once per animation frame, in a task of its own.
+        this._scaledFrame = requestAnimationFrame(() => {
+          this._scaledFrame = 0;
+          if (this._wholeScale() >= 1) return;
+          context.imageSmoothingEnabled = true;
+          context.imageSmoothingQuality = 'high';
+          context.drawImage(this._screen, 0, 0, this._canvas.width, this._canvas.height);
+        });
+      }
+    }
+
+    // Device pixels per screen pixel on the canvas, 0 where scaled down.
+    _wholeScale() {
+      return Math.floor(Math.min(this._canvas.width / this._screen.width, this._canvas.height / this._screen.height));
     }
 
     _setCaption(caption) {
@@ -588,31 +884,67 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     get state() { return this._module && this._playing ? this._module._kiv_state() : 0; }
     get frame() { return this._module && this._playing ? this._module._kiv_frame() : 0; }
     get canvas() { return this._canvas; }
+    get screenSize() { return { width: this._screen.width, height: this._screen.height }; }
+    // Nothing to run until a key or a timer: no turn due, no pause pending.
+    get idle() { return !this._wakeTimer && this._manualDue === Infinity && !this._afterPause; }
+    // A button's pause is under way; its step or layer change follows.
+    get pausing() { return Boolean(this._afterPause); }
     get ready() { return this._ensureModule().then(() => this); }
 
     // The player's clock stops following the browser's and moves only by
-    // advance(); the page then runs the loop only from advance().
+    // advance(); the page then runs the loop only from advance(), at the
+    // times its own timers would have.
     useManualClock() {
       this._manualClock = true;
+      this._manualNow = 0;
+      clearTimeout(this._wakeTimer);
+      this._wakeTimer = 0;
+      if (this._playing) this._manualDue = 0;
       if (this._module) this._module._kiv_manual_clock(1, 0);
     }
 
-    // Moves the player's clock on by `ms` in 10 ms steps, running the loop
-    // after each step as the page would.
+    // Moves the player's clock on by `ms` in steps of at most 10 ms, and
+    // runs a turn wherever the page has one due.
     advance(ms) {
       if (!this._module) return;
-      for (let left = ms; left > 0; left -= 10) {
-        this._module._kiv_advance_clock(Math.min(10, left));
-        this._run(1e9);
-      }
-      if (ms === 0) this._run(1e9);
+      let left = ms;
+      do {
+        const step = Math.min(10, left);
+        this._module._kiv_advance_clock(step);
+        this._manualNow += step;
+        left -= step;
+        if (this._manualDue <= this._manualNow) this._turn();
+      } while (left > 0);
     }
 
-    // The screen as shown (unscaled RGBA), for comparisons.
+    // The screen as the canvas shows it, one RGBA pixel per screen pixel,
+    // for comparisons; `uneven` counts the screen pixels whose k x k block
+    // of device pixels is not all one colour. Where scaled down, the
+    // screen itself, and `scaled` says so.
     screenPixels() {
-      const width = this._canvas.width;
-      const height = this._canvas.height;
-      return { width, height, data: this._context.getImageData(0, 0, width, height).data };
+      const width = this._screen.width;
+      const height = this._screen.height;
+      const k = this._wholeScale();
+      if (k < 1) {
+        return { width, height, scaled: true, data: this._screenContext.getImageData(0, 0, width, height).data };
+      }
+      const stride = this._canvas.width;
+      const shown = new Uint32Array(this._context.getImageData(0, 0, stride, height * k).data.buffer);
+      const data = new Uint8ClampedArray(width * height * 4);
+      const pixels = new Uint32Array(data.buffer);
+      let uneven = 0;
+      for (let y = 0; y < height; ++y) {
+        for (let x = 0; x < width; ++x) {
+          const colour = shown[y * k * stride + x * k];
+          pixels[y * width + x] = colour;
+          let even = true;
+          for (let dy = 0; dy < k && even; ++dy) {
+            for (let dx = 0; dx < k; ++dx) even = even && shown[(y * k + dy) * stride + x * k + dx] === colour;
+          }
+          if (!even) ++uneven;
+        }
+      }
+      return { width, height, k, uneven, data };
     }
   }
 

@@ -114,7 +114,9 @@ EMSCRIPTEN_KEEPALIVE int kiv_run(double budgetMs) {
         Finish(result);
         break;
       }
-      if (pass == kiv::LoopPass::kIdle) break;
+      // A pass that ended the player (Esc while paused) waits like any
+      // other; the next one tears it down, and nothing would run it.
+      if (pass == kiv::LoopPass::kIdle && kiv::PlaybackDone != 1) break;
       if (emscripten_get_now() - start >= budgetMs) {
         workLeft = true;
         break;
@@ -137,7 +139,8 @@ EMSCRIPTEN_KEEPALIVE int kiv_changed_end() { return display.ChangedEnd(); }
 
 // After a kiv_run that ended idle: milliseconds until the player has
 // something to show by itself (the next frame), 0 when it has work now
-// (loading), -1 when only a key can change anything (paused, no file).
+// (loading), -1 when it waits for a key (paused, no file; the page still
+// runs a paused player's passes after a key until its picture settles).
 EMSCRIPTEN_KEEPALIVE double kiv_wait_ms() {
   const auto* playing = static_cast<const kiv::Player*>(player);
   if (playing == nullptr || playing->State == kiv::Player::kPaused) return -1.0;
