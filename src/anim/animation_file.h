@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "anim/frame_chunk.h"
@@ -83,9 +84,17 @@ bool IsRegularFile(const char* path);
 bool ReadAnimationHeader(const char* path, AnimationHeader* header);
 // The same from a stream of any position (it seeks to the start).
 bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, AnimationError* error);
+// The same from a whole file in memory.
+bool ReadAnimationHeaderBytes(ByteSpan file, AnimationHeader* header, AnimationError* error);
+
+// Where the first frame chunk of a file with this (checked) header starts:
+// after the background chunk and, from 939 on, the repeat flags. -1 when
+// the file ends inside the background chunk's header.
+std::int64_t FramesOffsetOf(ByteSpan file, const AnimationHeader& header);
 
 // Checks the header; on success sets the four size globals.
 bool ProbeAnimationHeader(const char* path);
+bool ProbeAnimationBytes(ByteSpan file);
 
 // The tables that a load fills; they are the Player's fields.
 struct AnimationTables {
@@ -111,6 +120,8 @@ bool LoadAnimation(const char* path, const AnimationTables& tables);
 bool LoadAnimation(const char* path, const AnimationTables& tables, AnimationError* error);
 // The same from a stream (the caller opens and closes it).
 bool LoadAnimationStream(std::FILE* stream, const AnimationTables& tables, AnimationError* error);
+// The same from a whole file in memory.
+bool LoadAnimationBytes(ByteSpan file, const AnimationTables& tables, AnimationError* error);
 
 // Loads an animation one piece at a time (the header, the background, the
 // repeat flags, then one frame chunk per piece), so that its caller can do
@@ -130,6 +141,8 @@ class AnimationLoader {
   bool Open(const char* path, AnimationError* error);
   // Reads from a stream that the caller keeps open until the load ends.
   void Attach(std::FILE* stream);
+  // Reads from a file in memory that the caller keeps until the load ends.
+  void Attach(ByteSpan file);
   // Reads one piece, then more until `slice` has passed; kMore while pieces
   // remain. A zero slice reads exactly one piece.
   Status Advance(std::chrono::steady_clock::duration slice, AnimationError* error);
@@ -147,6 +160,7 @@ class AnimationLoader {
   AnimationTables tables_;
   std::FILE* stream_ = nullptr;
   std::FILE* ownedStream_ = nullptr;
+  std::optional<ByteReader> memory_;
   std::unique_ptr<char[]> streamBuffer_;
   Stage stage_ = Stage::kHeader;
   AnimationHeader header_{};
