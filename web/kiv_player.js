@@ -251,8 +251,8 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
     // Reads what `openSource()` gives (its size, or 0 when unknown; `exact`
     // when that size is all there is; and its pieces from next() until null)
     // with a progress bar, then plays it. The module gets ready while the
-    // bytes arrive. The file system takes the bytes as they are, without a
-    // copy. A later open cancels this one.
+    // bytes arrive. The bytes are copied once into the module's memory, where
+    // the player keeps them while the file plays. A later open cancels this one.
     async _load(name, openSource) {
       activePlayer = this;
       const token = ++this._loadToken;
@@ -294,7 +294,13 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       const module = await ready;
       if (token !== this._loadToken) return;
       const taskStart = performance.now();
-      module.FS.writeFile(kFileDir + '/' + name, bytes, { canOwn: true });
+      const address = module._kiv_file_buffer(bytes.length);
+      if (!address) {
+        this._failRead(name, new Error('not enough memory'));
+        return;
+      }
+      module.HEAPU8.set(bytes, address);
+      bytes = null;
       this._start(module, name, taskStart);
     }
 
@@ -318,7 +324,6 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
 
     _forgetFile(module) {
       if (!this._fileName) return;
-      try { if (module) module.FS.unlink(kFileDir + '/' + this._fileName); } catch (error) { /* never written */ }
       this._fileName = null;
     }
 

@@ -1,12 +1,9 @@
-// The player's entry points for the page. The page writes a file into the
-// module's file system, opens it, and then runs the main loop in passes once
-// per animation frame; keystrokes arrive as positions (KeyboardEvent.code).
+// The player's entry points for the page. The page writes a file's bytes
+// into the module's memory, opens it, and then runs the main loop in passes
+// once per animation frame; keystrokes arrive as positions (KeyboardEvent.code).
 #include <emscripten.h>
 
-#include <sys/stat.h>
-
 #include <bitset>
-#include <cstdlib>
 
 #include "app/main_loop.h"
 #include "app/startup.h"
@@ -54,17 +51,6 @@ void ClearForNextFile() {
   keysDown.reset();
 }
 
-// The load keeps the whole file in the heap. Growing the module's memory
-// step by step as the frames arrive may copy all of it each time (a task of
-// hundreds of milliseconds for a large file); one step up front copies only
-// what there is before the load.
-void ReserveHeapFor(const char* path) {
-  struct stat info {};
-  if (::stat(path, &info) != 0 || info.st_size <= 0) return;
-  const std::size_t wanted = static_cast<std::size_t>(info.st_size) + (std::size_t{1} << 20);
-  std::free(std::malloc(wanted));
-}
-
 void Finish(int loopResult) {
   exitCode = kiv::FinishKivPlay(services, player, loopResult);
   player = nullptr;
@@ -84,14 +70,25 @@ EMSCRIPTEN_KEEPALIVE void kiv_close() {
   Finish(result);
 }
 
-// Opens a file of the module's file system, given as the command line would
-// give it. 1 when it plays; 0 when the start-up failed (its message has gone
-// to the page).
+// Where the page writes the next file's `size` bytes before kiv_open; 0
+// when there is not the memory. The player's frames point into these bytes,
+// so the file is held once, for as long as it plays.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* kiv_file_buffer(double size) {
+  kiv_close();
+  return services.PrepareFile(static_cast<std::size_t>(size));
+}
+
+// Opens the file written at kiv_file_buffer() under the name given, as the
+// command line would give it. 1 when it plays; 0 when the start-up failed
+// (its message has gone to the page).
 EMSCRIPTEN_KEEPALIVE int kiv_open(const char* path) {
   kiv_close();
   exitCode = 0;
-  ReserveHeapFor(path);
-  if (!kiv::StartKivPlay(services, nullptr, nullptr, path, SW_SHOWNORMAL, &player, &exitCode)) {
+  services.NameFile(path);
+  const bool started =
+      kiv::StartKivPlay(services, nullptr, nullptr, path, SW_SHOWNORMAL, &player, &exitCode);
+  services.DropFile();  // a start that ended before the file system was made
+  if (!started) {
     player = nullptr;
     ClearForNextFile();
     return 0;

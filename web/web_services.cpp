@@ -39,19 +39,31 @@ int WebServices::CreateMainWindow(HINSTANCE module, int showState) {
 
 void WebServices::DestroyMainWindow(HWND window) { DestroyWindow(window); }
 
+std::uint8_t* WebServices::PrepareFile(std::size_t size) {
+  DropFile();
+  try {
+    // Never empty, so that even an empty file has an address.
+    fileBytes_.reserve(size > 0 ? size : 1);
+    fileBytes_.resize(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return fileBytes_.data();
+}
+
+// The page's file is read from memory, where the page put it: the player
+// reads it under the name it was given, as a desktop player reads a path.
 void WebServices::CreateFileSystem() {
   fileSystem_.emplace();
+  fileSystem_->Add(fileName_, std::move(fileBytes_));
+  DropFile();
   TheResourceManager().RegisterFileSystem(&*fileSystem_);
 }
 
-// The page opens file after file: the slot is freed again, or the manager
-// would keep a dangling pointer and run out of slots after four files.
+// The page opens file after file: the place is freed again, or the manager
+// would keep a dangling pointer and run out of places after four files.
 void WebServices::DestroyFileSystem() {
-  if (fileSystem_) {
-    for (FileSystem*& slot : TheResourceManager().fileSystems) {
-      if (slot == &*fileSystem_) slot = nullptr;
-    }
-  }
+  if (fileSystem_) TheResourceManager().UnregisterFileSystem(&*fileSystem_);
   fileSystem_.reset();
 }
 
@@ -76,7 +88,7 @@ void WebServices::SetCaption(const char* path) {
   EM_ASM({ Module.onCaption(UTF8ToString($0)); }, caption);
 }
 
-bool WebServices::ProbeAnimationHeader(const char* path) { return kiv::ProbeAnimationHeader(path); }
+bool WebServices::ProbeAnimationHeader(const char* path) { return ProbeAnimation(&TheResourceManager(), path); }
 
 AppModule* WebServices::CreatePlayer() { return new (std::nothrow) Player(&TheResourceManager()); }
 

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "app/app_services.h"
-#include "resources/file_system.h"
+#include "resources/memory_file_system.h"
 #include "web/web_display.h"
 
 namespace kiv::web {
@@ -14,6 +16,14 @@ namespace kiv::web {
 class WebServices : public AppServices {
  public:
   explicit WebServices(WebDisplay* display) : display_(display) {}
+
+  // Room for the next file's `size` bytes, which the page writes there
+  // before it opens the file; null when there is not the memory. The start-up
+  // hands them to the file system under `name` (the path it is given).
+  std::uint8_t* PrepareFile(std::size_t size);
+  void NameFile(const char* name) { fileName_ = name != nullptr ? name : ""; }
+  // Drops a prepared file that no start-up took.
+  void DropFile() { fileBytes_ = {}; }
 
   void ShowMessage(const char* text, const char* caption, UINT style) override;
   int CheckPlatform() override;
@@ -49,7 +59,10 @@ class WebServices : public AppServices {
 
  private:
   WebDisplay* display_;
-  std::optional<StdioFileSystem> fileSystem_;
+  // The page's file, and the file system that holds it while it plays.
+  std::vector<std::uint8_t> fileBytes_;
+  std::string fileName_;
+  std::optional<MemoryFileSystem> fileSystem_;
   bool classRegistered_ = false;
 };
 

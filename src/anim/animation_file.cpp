@@ -113,14 +113,14 @@ std::string PastPictureNote(const std::string& where, std::size_t expanded, std:
 // is expanded into; *expanded is the size it expands to. Reports failures
 // with the file offset of the faulty byte.
 // Reads from memory when given, from the stream otherwise.
-bool ReadCheckedChunk(std::FILE* stream, ByteReader* memory, FrameChunk* chunk, std::int64_t* position,
+bool ReadCheckedChunk(std::FILE* stream, ByteReader* memory, bool borrow, FrameChunk* chunk, std::int64_t* position,
                       std::int64_t fileSize, const ChunkBound& bound, Part part, std::uint32_t frame,
                       std::size_t* expanded, AnimationError* error) {
   const std::int64_t start = *position;
   const std::int64_t left = fileSize - start;
   std::uint32_t length = 0;
   const ChunkReadStatus status =
-      memory != nullptr ? chunk->ReadChunkChecked(*memory, &length)
+      memory != nullptr ? chunk->ReadChunkChecked(*memory, &length, borrow)
                         : chunk->ReadChunkChecked(stream, static_cast<std::uint64_t>(left < 0 ? 0 : left), &length);
   if (status != ChunkReadStatus::kOk) {
     // Past the tag the fault lies in or after the length field.
@@ -326,10 +326,11 @@ void AnimationLoader::Attach(std::FILE* stream) {
   stage_ = Stage::kHeader;
 }
 
-void AnimationLoader::Attach(ByteSpan file) {
+void AnimationLoader::Attach(ByteSpan file, bool borrow) {
   Close();
   note_.clear();
   memory_.emplace(file);
+  borrow_ = borrow;
   stage_ = Stage::kHeader;
 }
 
@@ -392,8 +393,8 @@ bool AnimationLoader::Step(AnimationError* error) {
       *tables_.backgroundChunk = nullptr;
       *tables_.backgroundChunk = new FrameChunk();
       std::size_t expanded = 0;
-      if (!ReadCheckedChunk(stream_, memory_ ? &*memory_ : nullptr, *tables_.backgroundChunk, &position_, fileSize_, kBackgroundBound,
-                            Part::kBackground, 0, &expanded, error)) {
+      if (!ReadCheckedChunk(stream_, Memory(), borrow_, *tables_.backgroundChunk, &position_, fileSize_,
+                            kBackgroundBound, Part::kBackground, 0, &expanded, error)) {
         if (error != nullptr && error->noMemory) error->what = "not enough memory for the background";
         return false;
       }
@@ -465,8 +466,8 @@ bool AnimationLoader::StepFrame(AnimationError* error) {
     auto* chunk = new FrameChunk();
     tables_.frames[f] = chunk;
     std::size_t expanded = 0;
-    if (!ReadCheckedChunk(stream_, memory_ ? &*memory_ : nullptr, chunk, &position_, fileSize_, legacy ? kLegacyFrameBound : kFrameBound,
-                          Part::kFrame, f, &expanded, error)) {
+    if (!ReadCheckedChunk(stream_, Memory(), borrow_, chunk, &position_, fileSize_,
+                          legacy ? kLegacyFrameBound : kFrameBound, Part::kFrame, f, &expanded, error)) {
       if (error != nullptr && error->noMemory) {
         error->what = MemoryShortageText(f - h.firstFrame + 1, h.lastFrame - h.firstFrame + 1);
       }

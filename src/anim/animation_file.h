@@ -141,8 +141,10 @@ class AnimationLoader {
   bool Open(const char* path, AnimationError* error);
   // Reads from a stream that the caller keeps open until the load ends.
   void Attach(std::FILE* stream);
-  // Reads from a file in memory that the caller keeps until the load ends.
-  void Attach(ByteSpan file);
+  // Reads from a file in memory that the caller keeps until the load ends;
+  // with `borrow` the chunks point into it instead of copying their payload,
+  // and it must then outlive them.
+  void Attach(ByteSpan file, bool borrow = false);
   // Reads one piece, then more until `slice` has passed; kMore while pieces
   // remain. A zero slice reads exactly one piece.
   Status Advance(std::chrono::steady_clock::duration slice, AnimationError* error);
@@ -156,11 +158,13 @@ class AnimationLoader {
   bool Step(AnimationError* error);
   bool StepFrame(AnimationError* error);
   void Close();
+  ByteReader* Memory() { return memory_ ? &*memory_ : nullptr; }
 
   AnimationTables tables_;
   std::FILE* stream_ = nullptr;
   std::FILE* ownedStream_ = nullptr;
   std::optional<ByteReader> memory_;
+  bool borrow_ = false;
   std::unique_ptr<char[]> streamBuffer_;
   Stage stage_ = Stage::kHeader;
   AnimationHeader header_{};

@@ -134,10 +134,11 @@ std::size_t ReadFully(void* destination, std::size_t size, std::FILE* stream) {
   return got;
 }
 
-FrameChunk::~FrameChunk() { delete[] payload; }
+FrameChunk::~FrameChunk() { Clear(); }
 
 void FrameChunk::Clear() {
-  delete[] payload;
+  if (!borrowed_) delete[] payload;
+  borrowed_ = false;
   payload = nullptr;
   compressedSize = 0;
 }
@@ -152,7 +153,7 @@ bool FrameChunk::ReadChunk(std::FILE* stream, std::uint64_t available) {
   return ReadChunkChecked(stream, available) == ChunkReadStatus::kOk;
 }
 
-ChunkReadStatus FrameChunk::ReadChunkChecked(ByteReader& reader, std::uint32_t* declaredLength) {
+ChunkReadStatus FrameChunk::ReadChunkChecked(ByteReader& reader, std::uint32_t* declaredLength, bool borrow) {
   ByteSpan tag;
   if (!reader.Take(4, &tag)) return ChunkReadStatus::kShortTag;
   if (std::memcmp(tag.data(), kChunkTag, 4) != 0) return ChunkReadStatus::kBadTag;
@@ -165,9 +166,15 @@ ChunkReadStatus FrameChunk::ReadChunkChecked(ByteReader& reader, std::uint32_t* 
   }
   Clear();
   if (length == 0) return ChunkReadStatus::kOk;
-  payload = new (std::nothrow) std::uint8_t[length];
-  if (payload == nullptr) return ChunkReadStatus::kNoMemory;
-  std::memcpy(payload, bytes.data(), length);
+  if (borrow) {
+    // Never written through: every change to a payload replaces it.
+    payload = const_cast<std::uint8_t*>(bytes.data());
+    borrowed_ = true;
+  } else {
+    payload = new (std::nothrow) std::uint8_t[length];
+    if (payload == nullptr) return ChunkReadStatus::kNoMemory;
+    std::memcpy(payload, bytes.data(), length);
+  }
   compressedSize = static_cast<std::int32_t>(length);
   return ChunkReadStatus::kOk;
 }

@@ -71,9 +71,12 @@ class FrameChunk {
   // declaredLength, when given, receives the length field once it was read.
   ChunkReadStatus ReadChunkChecked(std::FILE* stream, std::uint64_t available,
                                    std::uint32_t* declaredLength = nullptr);
-  // The same from bytes in memory: reads one chunk at the reader's position
-  // and copies its payload; a length beyond what is left is kTooLong.
-  ChunkReadStatus ReadChunkChecked(ByteReader& reader, std::uint32_t* declaredLength = nullptr);
+  // The same from bytes in memory: reads one chunk at the reader's position;
+  // a length beyond what is left is kTooLong. The payload is copied, or with
+  // `borrow` points into the reader's bytes, which must then outlive the
+  // chunk (the chunk never frees nor writes them).
+  ChunkReadStatus ReadChunkChecked(ByteReader& reader, std::uint32_t* declaredLength = nullptr,
+                                   bool borrow = false);
   // Expands the payload into destination, which holds `capacity` bytes. Never
   // writes past capacity nor reads past the payload; returns false when the
   // chunk is corrupt (it then stops at the bad token).
@@ -100,6 +103,9 @@ class FrameChunk {
 
   std::uint8_t* payload = nullptr;
   std::int32_t compressedSize = 0;
+
+ private:
+  bool borrowed_ = false;  // payload points into bytes that the chunk does not own
 };
 
 }  // namespace kiv

@@ -53,31 +53,40 @@ std::uint32_t LoadedAnimation::readableFrames() const {
   return readable;
 }
 
+// Reads the whole file once; every later step works on its bytes.
 bool LoadedAnimation::Open(const char* path) {
-  std::unique_ptr<std::FILE, FileCloser> probe(std::fopen(path, "rb"));
-  if (!probe) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+  if (!file) {
     error_ = {0, "file", std::strerror(errno)};
     return false;
   }
-  // A path that opens but cannot be read (a directory) is an I/O error too.
-  errno = 0;
-  if (std::fgetc(probe.get()) == EOF && std::ferror(probe.get())) {
-    error_ = {0, "file", std::strerror(errno != 0 ? errno : EIO)};
-    return false;
+  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+    const long size = std::ftell(file.get());
+    if (size > 0) bytes_.reserve(static_cast<std::size_t>(size));
+    std::rewind(file.get());
+  }
+  std::uint8_t piece[1 << 16];
+  for (;;) {
+    // A path that opens but cannot be read (a directory) is an I/O error too.
+    errno = 0;
+    const std::size_t got = kiv::ReadFully(piece, sizeof piece, file.get());
+    if (got < sizeof piece && std::ferror(file.get())) {
+      error_ = {0, "file", std::strerror(errno != 0 ? errno : EIO)};
+      return false;
+    }
+    bytes_.insert(bytes_.end(), piece, piece + got);
+    if (got < sizeof piece) break;
   }
   opened_ = true;
-  if (std::fseek(probe.get(), 0, SEEK_END) == 0) {
-    const long size = std::ftell(probe.get());
-    fileSize_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
-  }
-  headerRead_ = kiv::ReadAnimationHeaderStream(probe.get(), &header_, &error_);
+  fileSize_ = bytes_.size();
+  headerRead_ = kiv::ReadAnimationHeaderBytes(bytes_, &header_, &error_);
   return headerRead_;
 }
 
 bool LoadedAnimation::Load(const char* path) {
   if (!Open(path)) return false;
   kiv::AnimationLoader loader(Tables());
-  if (!loader.Open(path, &error_)) return false;
+  loader.Attach(bytes_, true);  // the chunks point into bytes_, which outlives them
   kiv::AnimationLoader::Status status;
   do {
     status = loader.Advance(std::chrono::hours(1), &error_);
@@ -89,8 +98,7 @@ bool LoadedAnimation::Load(const char* path) {
 bool LoadedAnimation::Salvage(const char* path) {
   if (Load(path)) return true;
   if (!headerRead_) return false;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
-  return kiv::SalvageFrames(file.get(), fileSize_, header_, error_, Tables(), &damage_);
+  return kiv::SalvageFrames(bytes_, header_, error_, Tables(), &damage_);
 }
 
 bool LoadedAnimation::Picture(std::uint32_t number, bool composite, std::uint8_t* picture) const {

@@ -35,6 +35,8 @@ class LoadedAnimation {
   const std::string& note() const { return note_; }
   const kiv::AnimationHeader& header() const { return header_; }
   std::uint64_t fileSize() const { return fileSize_; }
+  // The whole file as read, while the LoadedAnimation lives.
+  kiv::ByteSpan bytes() const { return bytes_; }
 
   std::uint32_t first() const { return header_.firstFrame; }
   std::uint32_t last() const { return header_.lastFrame; }
@@ -59,6 +61,7 @@ class LoadedAnimation {
   kiv::AnimationTables Tables();
   bool Open(const char* path);
 
+  std::vector<std::uint8_t> bytes_;  // declared first: the chunks point into it
   bool opened_ = false;
   bool headerRead_ = false;
   kiv::AnimationError error_;

@@ -90,7 +90,9 @@ bool SystemServices::SetVideoMode(std::int32_t width, std::int32_t height, std::
 
 void SystemServices::SetCaption(const char* path) { TheSdlDisplay().SetCaption(path); }
 
-bool SystemServices::ProbeAnimationHeader(const char* path) { return kiv::ProbeAnimationHeader(path); }
+bool SystemServices::ProbeAnimationHeader(const char* path) {
+  return ProbeAnimation(&TheResourceManager(), path);
+}
 
 AppModule* SystemServices::CreatePlayer() { return new (std::nothrow) Player(&TheResourceManager()); }
 
