@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "convert/screen_palette.h"
 #include "image/image.h"
 #include "resources/byte_reader.h"
 
@@ -99,13 +100,7 @@ std::int32_t Image::LoadSheetFromMemory(const std::uint8_t* data, std::size_t si
   height_ = static_cast<std::int32_t>(kSheetHeight);
   x_ = 0;
   y_ = 0;
-  // The colour map holds blue, green, red.
-  const std::uint8_t* map = data + kColourMapOffset;
-  for (std::size_t i = 0; i < 256; ++i) {
-    palette_[3 * i + 0] = map[3 * i + 2];
-    palette_[3 * i + 1] = map[3 * i + 1];
-    palette_[3 * i + 2] = map[3 * i + 0];
-  }
+  ReadSheetColours(data, size, palette_);  // the size was checked above
   return 1;
 }
 
