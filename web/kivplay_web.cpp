@@ -24,6 +24,9 @@ WebDisplay display;
 WebServices services(&display);
 kiv::AppModule* player = nullptr;
 int exitCode = 0;
+
+// The Player that plays, or null.
+const kiv::Player* Playing() { return player != nullptr ? services.player() : nullptr; }
 // Keys held down, by scan code and extended flag, for the previous-state bit.
 std::bitset<512> keysDown;
 
@@ -121,7 +124,7 @@ EMSCRIPTEN_KEEPALIVE int kiv_run(double budgetMs) {
   // While the file loads the screen is the blank one that the start-up drew:
   // the page shows its progress instead, and converts and draws nothing
   // until the first frame (for a large screen that is a long task saved).
-  const bool loading = player != nullptr && static_cast<kiv::Player*>(player)->State == kiv::Player::kLoading;
+  const bool loading = Playing() != nullptr && Playing()->State == kiv::Player::kLoading;
   const int shown = !loading && display.HasShownPicture() ? 2 : 0;
   return (player != nullptr ? 1 : 0) | shown | (workLeft && player != nullptr ? 4 : 0);
 }
@@ -136,7 +139,7 @@ EMSCRIPTEN_KEEPALIVE int kiv_changed_end() { return display.ChangedEnd(); }
 // something to show by itself (the next frame), 0 when it has work now
 // (loading), -1 when only a key can change anything (paused, no file).
 EMSCRIPTEN_KEEPALIVE double kiv_wait_ms() {
-  const auto* playing = static_cast<const kiv::Player*>(player);
+  const kiv::Player* playing = Playing();
   if (playing == nullptr || playing->State == kiv::Player::kPaused) return -1.0;
   if (playing->State != kiv::Player::kPlaying) return 0.0;
   return playing->MsUntilNextFrame();
@@ -145,10 +148,10 @@ EMSCRIPTEN_KEEPALIVE double kiv_wait_ms() {
 EMSCRIPTEN_KEEPALIVE int kiv_exit_code() { return exitCode; }
 // The Player's state (1 paused, 2 playing, 3 loading) and frame; 0 with no file.
 EMSCRIPTEN_KEEPALIVE int kiv_state() {
-  return player != nullptr ? static_cast<kiv::Player*>(player)->State : 0;
+  return Playing() != nullptr ? Playing()->State : 0;
 }
 EMSCRIPTEN_KEEPALIVE int kiv_frame() {
-  return player != nullptr ? static_cast<int>(static_cast<kiv::Player*>(player)->CurrentFrame) : 0;
+  return Playing() != nullptr ? static_cast<int>(Playing()->CurrentFrame) : 0;
 }
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* kiv_rgba() { return display.Rgba(); }
 EMSCRIPTEN_KEEPALIVE int kiv_width() { return display.Width(); }

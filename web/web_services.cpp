@@ -5,12 +5,8 @@
 #include <cstdio>
 #include <new>
 
-#include "anim/animation_file.h"
 #include "app/main_window.h"
-#include "playback/frame_clock.h"
-#include "playback/player.h"
 #include "resources/resource_manager.h"
-#include "shell/key_state.h"
 
 namespace kiv::web {
 
@@ -20,21 +16,11 @@ void WebServices::ShowMessage(const char* text, const char* caption, UINT) {
   EM_ASM({ Module.onMessage(UTF8ToString($0), UTF8ToString($1)); }, caption, text);
 }
 
-int WebServices::CheckPlatform() { return kiv::CheckPlatform(); }
-
-int WebServices::FindOtherInstance(HINSTANCE previousInstance) {
-  return kiv::FindOtherInstance(previousInstance);
-}
-
 // The class outlives one file: the page opens file after file in one module.
 int WebServices::RegisterMainClass(HINSTANCE module) {
   if (classRegistered_) return 1;
   classRegistered_ = kiv::RegisterMainClass(module) != 0;
   return classRegistered_ ? 1 : 0;
-}
-
-int WebServices::CreateMainWindow(HINSTANCE module, int showState) {
-  return kiv::CreateMainWindow(module, showState);
 }
 
 void WebServices::DestroyMainWindow(HWND window) { DestroyWindow(window); }
@@ -67,10 +53,6 @@ void WebServices::DestroyFileSystem() {
   fileSystem_.reset();
 }
 
-int WebServices::InstallKeyboardHook() { return KeyState::Install(); }
-
-void WebServices::RemoveKeyboardHook() { KeyState::Remove(); }
-
 bool WebServices::DisplayInit() {
   SetCurrentDisplay(display_);
   return display_->Init();
@@ -84,20 +66,8 @@ bool WebServices::SetVideoMode(std::int32_t width, std::int32_t height, std::int
 
 void WebServices::SetCaption(const char* path) {
   char caption[256];
-  std::snprintf(caption, sizeof caption, "%s - KIV Player 3.1", path != nullptr ? path : "");
+  FormatCaption(caption, sizeof caption, path);
   EM_ASM({ Module.onCaption(UTF8ToString($0)); }, caption);
 }
-
-bool WebServices::ProbeAnimationHeader(const char* path) { return ProbeAnimation(&TheResourceManager(), path); }
-
-AppModule* WebServices::CreatePlayer() { return new (std::nothrow) Player(&TheResourceManager()); }
-
-bool WebServices::PlayerLoadFailed(AppModule* player) {
-  return static_cast<Player*>(player)->LoadFailed();
-}
-
-void WebServices::FrameClockInit(int rate) { TheFrameClock().Init(rate); }
-
-void WebServices::FrameClockStop() { TheFrameClock().Stop(); }
 
 }  // namespace kiv::web

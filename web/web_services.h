@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "app/app_services.h"
+#include "app/player_services.h"
 #include "resources/memory_file_system.h"
 #include "web/web_display.h"
 
 namespace kiv::web {
 
-class WebServices : public AppServices {
+class WebServices : public PlayerServices {
  public:
   explicit WebServices(WebDisplay* display) : display_(display) {}
 
@@ -26,10 +26,7 @@ class WebServices : public AppServices {
   void DropFile() { fileBytes_ = {}; }
 
   void ShowMessage(const char* text, const char* caption, UINT style) override;
-  int CheckPlatform() override;
-  int FindOtherInstance(HINSTANCE previousInstance) override;
   int RegisterMainClass(HINSTANCE module) override;
-  int CreateMainWindow(HINSTANCE module, int showState) override;
   void ConnectSignals(HWND) override {}
   void DestroyMainWindow(HWND window) override;
   // The page plays silently.
@@ -38,8 +35,6 @@ class WebServices : public AppServices {
   void SoundRelease() override {}
   void CreateFileSystem() override;
   void DestroyFileSystem() override;
-  int InstallKeyboardHook() override;
-  void RemoveKeyboardHook() override;
   bool MusicPlayerProbe() override { return false; }
   bool DisplayInit() override;
   void AttachInput() override {}
@@ -47,11 +42,6 @@ class WebServices : public AppServices {
   bool DisplayShutdown() override;
   bool SetVideoMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) override;
   void SetCaption(const char* path) override;
-  bool ProbeAnimationHeader(const char* path) override;
-  AppModule* CreatePlayer() override;
-  bool PlayerLoadFailed(AppModule* player) override;
-  void FrameClockInit(int rate) override;
-  void FrameClockStop() override;
   // The browser's main thread must not block: a pass that would wait ends
   // the page's turn instead (StepMainLoop reports it as idle).
   void Delay(std::uint32_t) override {}
