@@ -3,11 +3,9 @@
 // once per animation frame; keystrokes arrive as positions (KeyboardEvent.code).
 #include <emscripten.h>
 
-#include <bitset>
-
 #include "app/main_loop.h"
 #include "app/startup.h"
-#include "platform/internal.h"
+#include "platform/keys.h"
 #include "platform/platform.h"
 #include "playback/player.h"
 #include "shell/app_module.h"
@@ -27,17 +25,11 @@ int exitCode = 0;
 
 // The Player that plays, or null.
 const kiv::Player* Playing() { return player != nullptr ? services.player() : nullptr; }
-// Keys held down, by scan code and extended flag, for the previous-state bit.
-std::bitset<512> keysDown;
 
 // The player's clock when the page drives it (tests): milliseconds set by
 // kiv_advance_clock instead of the browser's monotonic clock.
 DWORD manualNow = 0;
 DWORD ManualNow() { return manualNow; }
-
-std::size_t KeyIndex(const platform::detail::KeyCode& code) {
-  return static_cast<std::size_t>(code.scan) | (code.extended ? 256u : 0u);
-}
 
 // The desktop program exits after a failed start or its teardown; the page
 // opens the next file in the same module. A main window that a failed start
@@ -51,7 +43,7 @@ void ClearForNextFile() {
   MSG msg = {};
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
   }
-  keysDown.reset();
+  platform::ForgetKeysDown();
 }
 
 void Finish(int loopResult) {
@@ -161,16 +153,11 @@ EMSCRIPTEN_KEEPALIVE int kiv_height() { return display.Height(); }
 // 1 when the player has a key there (the page then keeps the browser's own
 // action for it), 0 otherwise.
 EMSCRIPTEN_KEEPALIVE int kiv_key(const char* position, int down, int numLock) {
-  platform::detail::KeyCode code{};
-  if (player == nullptr || !platform::detail::LookupKeyPosition(position, numLock != 0, &code)) {
+  platform::KeyCode code{};
+  if (player == nullptr || !platform::LookupKeyPosition(position, numLock != 0, &code)) {
     return 0;
   }
-  const std::size_t index = KeyIndex(code);
-  const bool released = down == 0;
-  // A release always follows a press; a press while down is a repeat.
-  const bool previouslyDown = released || keysDown.test(index);
-  keysDown.set(index, !released);
-  platform::detail::PostKeystroke(code, previouslyDown, released);
+  platform::PostKey(code, down == 0);
   return 1;
 }
 
