@@ -363,31 +363,9 @@ AnimationLoader::Status AnimationLoader::Advance(std::chrono::steady_clock::dura
 }
 
 bool AnimationLoader::Step(AnimationError* error) {
-  AnimationHeader& h = header_;
   switch (stage_) {
-    case Stage::kHeader: {
-      if (memory_) {
-        if (!ReadAnimationHeaderBytes(memory_->all(), &h, error)) return false;
-        fileSize_ = static_cast<std::int64_t>(memory_->size());
-        memory_->Seek(static_cast<std::size_t>(h.backgroundOffset));  // within: the header checked the size
-      } else {
-        if (!ReadAnimationHeaderStream(stream_, &h, error)) return false;
-        fileSize_ = StreamSize(stream_);
-        if (fileSize_ < 0 || std::fseek(stream_, static_cast<long>(h.backgroundOffset), SEEK_SET) != 0) {
-          return Fail(error, h.backgroundOffset, Part::kHeader, "cannot seek to the background");
-        }
-      }
-      // The tables are written only once the header has proved sound, so
-      // that their owner never walks a frame range beyond its 9999 entries.
-      *tables_.frameRate = h.frameRate;
-      *tables_.firstFrame = h.firstFrame;
-      *tables_.lastFrame = h.lastFrame;
-      picture_ = static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
-      position_ = h.backgroundOffset;
-      nextFrame_ = h.firstFrame;
-      stage_ = Stage::kBackground;
-      return true;
-    }
+    case Stage::kHeader:
+      return StepHeader(error);
     case Stage::kBackground: {
       delete *tables_.backgroundChunk;
       *tables_.backgroundChunk = nullptr;
@@ -403,40 +381,8 @@ bool AnimationLoader::Step(AnimationError* error) {
       stage_ = Stage::kRepeatFlags;
       return true;
     }
-    case Stage::kRepeatFlags: {
-      const std::uint32_t count = h.lastFrame - h.firstFrame + 1;
-      if (HasRepeatFlags(h.version)) {
-        const std::int64_t flagBytes = 4 * static_cast<std::int64_t>(count);
-        if (fileSize_ - position_ < flagBytes) {
-          return Fail(error, fileSize_, Part::kRepeatFlags,
-                      "file ends inside the " + std::to_string(count) + " repeat flags");
-        }
-        const auto size = static_cast<std::size_t>(flagBytes);
-        std::vector<std::uint8_t> read;
-        ByteSpan flags;
-        if (memory_) {
-          memory_->Take(size, &flags);  // within: checked against the file size above
-        } else {
-          read.resize(size);
-          if (ReadFully(read.data(), size, stream_) != size) {
-            return Fail(error, position_, Part::kRepeatFlags, "file ends inside the repeat flags");
-          }
-          flags = read;
-        }
-        // The first frame has no predecessor whose chunk it could share.
-        if (LoadLe32(flags.data()) != 0) {
-          return Fail(error, position_, Part::kRepeatFlags, "the first frame is marked as a repeat");
-        }
-        for (std::uint32_t k = 0; k < count; ++k) {
-          tables_.repeatFlags[h.firstFrame + k] = static_cast<std::int32_t>(LoadLe32(flags.data() + 4 * k));
-        }
-        position_ += flagBytes;
-      } else {
-        for (std::uint32_t f = h.firstFrame; f <= h.lastFrame; ++f) tables_.repeatFlags[f] = 0;
-      }
-      stage_ = Stage::kFrames;
-      return true;
-    }
+    case Stage::kRepeatFlags:
+      return StepRepeatFlags(error);
     case Stage::kFrames:
       return StepFrame(error);
     case Stage::kFinish: {
@@ -444,7 +390,7 @@ bool AnimationLoader::Step(AnimationError* error) {
       const std::size_t shown = picture_ < kBackgroundBufferSize ? picture_ : kBackgroundBufferSize;
       if ((*tables_.backgroundChunk)->DecodeClipped(tables_.backgroundBuffer, shown, kBackgroundBufferSize)
               .status != DecodeStatus::kOk) {
-        return Fail(error, h.backgroundOffset, Part::kBackground, "cannot be expanded");
+        return Fail(error, header_.backgroundOffset, Part::kBackground, "cannot be expanded");
       }
       Close();
       stage_ = Stage::kDone;
@@ -453,6 +399,67 @@ bool AnimationLoader::Step(AnimationError* error) {
     default:
       return false;
   }
+}
+
+bool AnimationLoader::StepHeader(AnimationError* error) {
+  AnimationHeader& h = header_;
+  if (memory_) {
+    if (!ReadAnimationHeaderBytes(memory_->all(), &h, error)) return false;
+    fileSize_ = static_cast<std::int64_t>(memory_->size());
+    memory_->Seek(static_cast<std::size_t>(h.backgroundOffset));  // within: the header checked the size
+  } else {
+    if (!ReadAnimationHeaderStream(stream_, &h, error)) return false;
+    fileSize_ = StreamSize(stream_);
+    if (fileSize_ < 0 || std::fseek(stream_, static_cast<long>(h.backgroundOffset), SEEK_SET) != 0) {
+      return Fail(error, h.backgroundOffset, Part::kHeader, "cannot seek to the background");
+    }
+  }
+  // The tables are written only once the header has proved sound, so
+  // that their owner never walks a frame range beyond its 9999 entries.
+  *tables_.frameRate = h.frameRate;
+  *tables_.firstFrame = h.firstFrame;
+  *tables_.lastFrame = h.lastFrame;
+  picture_ = static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
+  position_ = h.backgroundOffset;
+  nextFrame_ = h.firstFrame;
+  stage_ = Stage::kBackground;
+  return true;
+}
+
+bool AnimationLoader::StepRepeatFlags(AnimationError* error) {
+  const AnimationHeader& h = header_;
+  const std::uint32_t count = h.lastFrame - h.firstFrame + 1;
+  if (HasRepeatFlags(h.version)) {
+    const std::int64_t flagBytes = 4 * static_cast<std::int64_t>(count);
+    if (fileSize_ - position_ < flagBytes) {
+      return Fail(error, fileSize_, Part::kRepeatFlags,
+                  "file ends inside the " + std::to_string(count) + " repeat flags");
+    }
+    const auto size = static_cast<std::size_t>(flagBytes);
+    std::vector<std::uint8_t> read;
+    ByteSpan flags;
+    if (memory_) {
+      memory_->Take(size, &flags);  // within: checked against the file size above
+    } else {
+      read.resize(size);
+      if (ReadFully(read.data(), size, stream_) != size) {
+        return Fail(error, position_, Part::kRepeatFlags, "file ends inside the repeat flags");
+      }
+      flags = read;
+    }
+    // The first frame has no predecessor whose chunk it could share.
+    if (LoadLe32(flags.data()) != 0) {
+      return Fail(error, position_, Part::kRepeatFlags, "the first frame is marked as a repeat");
+    }
+    for (std::uint32_t k = 0; k < count; ++k) {
+      tables_.repeatFlags[h.firstFrame + k] = static_cast<std::int32_t>(LoadLe32(flags.data() + 4 * k));
+    }
+    position_ += flagBytes;
+  } else {
+    for (std::uint32_t f = h.firstFrame; f <= h.lastFrame; ++f) tables_.repeatFlags[f] = 0;
+  }
+  stage_ = Stage::kFrames;
+  return true;
 }
 
 // Reads the chunk of frame nextFrame_, or shares the one before it.

@@ -156,6 +156,8 @@ class AnimationLoader {
   enum class Stage { kHeader, kBackground, kRepeatFlags, kFrames, kFinish, kDone, kFailed };
   // One piece; false when the load failed (error filled).
   bool Step(AnimationError* error);
+  bool StepHeader(AnimationError* error);
+  bool StepRepeatFlags(AnimationError* error);
   bool StepFrame(AnimationError* error);
   void Close();
   ByteReader* Memory() { return memory_ ? &*memory_ : nullptr; }

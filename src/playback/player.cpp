@@ -129,14 +129,7 @@ int Player::Update() {
       TickIdle = 1;
       return 1;
     }
-    // Show one frame; carry the remainder, drop whole surplus intervals.
-    clock.ElapsedTicks -= interval;
-    if (clock.ElapsedTicks / interval > kMaxSurplusLoop) {
-      clock.ElapsedTicks = std::fmod(clock.ElapsedTicks, interval);
-    }
-    while (clock.ElapsedTicks >= interval) {
-      clock.ElapsedTicks -= interval;
-    }
+    ConsumeInterval(clock, interval);
   } else {
     clock.ElapsedTicks = 0.0;
   }
@@ -152,22 +145,7 @@ int Player::Update() {
       if (keys[kScanEsc]) {
         return 0;  // this tick's drawing is not shown
       }
-      if (AnyKey(kScan1, kScanLeft, kScanUp)) {
-        ClearKeys(kScan1, kScanLeft, kScanUp);
-        CurrentFrame = CurrentFrame > FirstFrame ? CurrentFrame - 1 : LastFrame;
-      }
-      if (AnyKey(kScan2, kScanRight, kScanDown)) {
-        ClearKeys(kScan2, kScanRight, kScanDown);
-        CurrentFrame = CurrentFrame < LastFrame ? CurrentFrame + 1 : FirstFrame;
-      }
-      if (keys[kScan4]) {
-        keys[kScan4] = 0;
-        State = kPlaying;
-      }
-      if (keys[kScanL]) {
-        keys[kScanL] = 0;
-        BackgroundLayer = BackgroundLayer == 0 ? 1 : 0;
-      }
+      PausedKeys();
       break;
 
     case kPlaying:
@@ -204,6 +182,38 @@ int Player::Update() {
 
   CurrentDisplay().Flip();
   return 1;
+}
+
+// Shows one frame: the clock keeps the remainder, whole surplus intervals go.
+void Player::ConsumeInterval(FrameClock& clock, double interval) {
+  clock.ElapsedTicks -= interval;
+  if (clock.ElapsedTicks / interval > kMaxSurplusLoop) {
+    clock.ElapsedTicks = std::fmod(clock.ElapsedTicks, interval);
+  }
+  while (clock.ElapsedTicks >= interval) {
+    clock.ElapsedTicks -= interval;
+  }
+}
+
+// The keys read while paused: step back or on, play, the background layer.
+void Player::PausedKeys() {
+  std::uint8_t* keys = KeyState::flags;
+  if (AnyKey(kScan1, kScanLeft, kScanUp)) {
+    ClearKeys(kScan1, kScanLeft, kScanUp);
+    CurrentFrame = CurrentFrame > FirstFrame ? CurrentFrame - 1 : LastFrame;
+  }
+  if (AnyKey(kScan2, kScanRight, kScanDown)) {
+    ClearKeys(kScan2, kScanRight, kScanDown);
+    CurrentFrame = CurrentFrame < LastFrame ? CurrentFrame + 1 : FirstFrame;
+  }
+  if (keys[kScan4]) {
+    keys[kScan4] = 0;
+    State = kPlaying;
+  }
+  if (keys[kScanL]) {
+    keys[kScanL] = 0;
+    BackgroundLayer = BackgroundLayer == 0 ? 1 : 0;
+  }
 }
 
 double Player::FrameInterval() const {

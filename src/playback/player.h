@@ -14,6 +14,7 @@
 
 namespace kiv {
 
+class FrameClock;
 class Image;
 class ResourceManager;
 
@@ -73,6 +74,8 @@ class Player : public AppModule {
   void DrawScreen(const char* versionLine, const char* creditLine);
   void DecodeFrame(std::uint32_t frame);
   void PauseStep();
+  void PausedKeys();
+  static void ConsumeInterval(FrameClock& clock, double interval);
   void ReleaseAll();
   // One Loading tick: false when the load failed.
   bool LoadSlice();
