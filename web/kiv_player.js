@@ -29,6 +29,8 @@
   const kLongestSleepMs = 1000;
   // Files are read in pieces so that a large one never stalls the page.
   const kReadPiece = 1 << 20;
+  // ... and copied into the module's memory in slices of this size.
+  const kCopyPiece = 16 << 20;
   const kFileDir = '/files';
 
   const kStyle = `
@@ -293,15 +295,21 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
       }
       const module = await ready;
       if (token !== this._loadToken) return;
-      const taskStart = performance.now();
       const address = module._kiv_file_buffer(bytes.length);
       if (!address) {
         this._failRead(name, new Error('not enough memory'));
         return;
       }
-      module.HEAPU8.set(bytes, address);
+      // A slice per task: copying a large file at once would be a long task.
+      for (let at = 0; at < bytes.length; at += kCopyPiece) {
+        if (at > 0) {
+          await new Promise((resolve) => setTimeout(resolve, 0));
+          if (token !== this._loadToken) return;
+        }
+        module.HEAPU8.set(bytes.subarray(at, at + kCopyPiece), address + at);
+      }
       bytes = null;
-      this._start(module, name, taskStart);
+      this._start(module, name, performance.now());
     }
 
     // Ends what plays (a module is there if anything does) for a new file.

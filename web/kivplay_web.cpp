@@ -82,8 +82,8 @@ EMSCRIPTEN_KEEPALIVE int kiv_open(const char* path) {
   services.NameFile(path);
   const bool started =
       kiv::StartKivPlay(services, nullptr, nullptr, path, SW_SHOWNORMAL, &player, &exitCode);
-  services.DropFile();  // a start that ended before the file system was made
   if (!started) {
+    services.DropFile();  // a start that ended before the file system held it
     player = nullptr;
     ClearForNextFile();
     return 0;

@@ -26,23 +26,19 @@ int WebServices::RegisterMainClass(HINSTANCE module) {
 void WebServices::DestroyMainWindow(HWND window) { DestroyWindow(window); }
 
 std::uint8_t* WebServices::PrepareFile(std::size_t size) {
-  DropFile();
-  try {
-    // Never empty, so that even an empty file has an address.
-    fileBytes_.reserve(size > 0 ? size : 1);
-    fileBytes_.resize(size);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  return fileBytes_.data();
+  // Left as it comes (the page fills it at once): clearing a large file's
+  // room first would cost a long task. One byte at least, so that even an
+  // empty file has an address.
+  fileBytes_.reset(new (std::nothrow) std::uint8_t[size > 0 ? size : 1]);
+  fileSize_ = fileBytes_ ? size : 0;
+  return fileBytes_.get();
 }
 
 // The page's file is read from memory, where the page put it: the player
 // reads it under the name it was given, as a desktop player reads a path.
 void WebServices::CreateFileSystem() {
   fileSystem_.emplace();
-  fileSystem_->Add(fileName_, std::move(fileBytes_));
-  DropFile();
+  fileSystem_->Add(fileName_, ByteSpan(fileBytes_.get(), fileSize_));
   TheResourceManager().RegisterFileSystem(&*fileSystem_);
 }
 
@@ -51,6 +47,7 @@ void WebServices::CreateFileSystem() {
 void WebServices::DestroyFileSystem() {
   if (fileSystem_) TheResourceManager().UnregisterFileSystem(&*fileSystem_);
   fileSystem_.reset();
+  DropFile();
 }
 
 bool WebServices::DisplayInit() {

@@ -3,9 +3,9 @@
 // the page, and nothing blocks (the page runs the main loop in passes).
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "app/player_services.h"
 #include "resources/memory_file_system.h"
@@ -22,8 +22,11 @@ class WebServices : public PlayerServices {
   // hands them to the file system under `name` (the path it is given).
   std::uint8_t* PrepareFile(std::size_t size);
   void NameFile(const char* name) { fileName_ = name != nullptr ? name : ""; }
-  // Drops a prepared file that no start-up took.
-  void DropFile() { fileBytes_ = {}; }
+  // Frees the file's bytes (once no Player points into them).
+  void DropFile() {
+    fileBytes_.reset();
+    fileSize_ = 0;
+  }
 
   void ShowMessage(const char* text, const char* caption, UINT style) override;
   int RegisterMainClass(HINSTANCE module) override;
@@ -50,7 +53,8 @@ class WebServices : public PlayerServices {
  private:
   WebDisplay* display_;
   // The page's file, and the file system that holds it while it plays.
-  std::vector<std::uint8_t> fileBytes_;
+  std::unique_ptr<std::uint8_t[]> fileBytes_;
+  std::size_t fileSize_ = 0;
   std::string fileName_;
   std::optional<MemoryFileSystem> fileSystem_;
   bool classRegistered_ = false;
