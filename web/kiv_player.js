@@ -31,7 +31,6 @@
   const kReadPiece = 1 << 20;
   // ... and copied into the module's memory in slices of this size.
   const kCopyPiece = 16 << 20;
-  const kFileDir = '/files';
 
   const kStyle = `
 :host { display: inline-block; background: #000; color: #ddd; font: 14px sans-serif; position: relative; }
@@ -202,8 +201,6 @@ progress[hidden], .message[hidden], .hint[hidden] { display: none; }
           print: (text) => console.log(text),
           printErr: (text) => console.warn(text),
         }).then((module) => {
-          module.FS.mkdir(kFileDir);
-          module.FS.chdir(kFileDir);
           this._module = module;
           return module;
         });
