@@ -528,6 +528,11 @@ bool LoadAnimation(const char* path, const AnimationTables& tables) {
   return LoadAnimation(path, tables, nullptr);
 }
 
+OwnedTables::~OwnedTables() {
+  ReleaseFrames(View());
+  delete backgroundChunk;
+}
+
 void ReleaseFrames(const AnimationTables& tables) {
   const std::uint32_t first = *tables.firstFrame;
   const std::uint32_t last = *tables.lastFrame;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "anim/frame_chunk.h"
 
@@ -106,6 +107,30 @@ struct AnimationTables {
   FrameChunk** backgroundChunk;
   std::uint8_t* backgroundBuffer;  // kBackgroundBufferSize bytes
   std::uint8_t* legacyScratch;     // kLegacyScratchSize bytes
+};
+
+// Tables of their own, on the heap, for whatever loads an animation besides
+// the Player (whose fields are its tables): kivtool, tests, fuzz targets.
+// The chunks go with the tables.
+struct OwnedTables {
+  OwnedTables() = default;
+  ~OwnedTables();
+  OwnedTables(const OwnedTables&) = delete;
+  OwnedTables& operator=(const OwnedTables&) = delete;
+
+  AnimationTables View() {
+    return {&frameRate,    &firstFrame,      &lastFrame,       frames.data(),
+            repeatFlags.data(), &backgroundChunk, backgroundBuffer.get(), legacyScratch.get()};
+  }
+
+  float frameRate = 12.5f;
+  std::uint32_t firstFrame = 0;
+  std::uint32_t lastFrame = 0;
+  std::vector<FrameChunk*> frames = std::vector<FrameChunk*>(kMaxFrames, nullptr);
+  std::vector<std::int32_t> repeatFlags = std::vector<std::int32_t>(kMaxFrames, 0);
+  FrameChunk* backgroundChunk = nullptr;
+  std::unique_ptr<std::uint8_t[]> backgroundBuffer{new std::uint8_t[kBackgroundBufferSize]()};
+  std::unique_ptr<std::uint8_t[]> legacyScratch{new std::uint8_t[kLegacyScratchSize]};
 };
 
 // Loads the whole animation into the tables. Chunks read before a failure

@@ -22,23 +22,6 @@ const std::string kNoDamage;
 
 }  // namespace
 
-LoadedAnimation::LoadedAnimation()
-    : frames_(kiv::kMaxFrames, nullptr),
-      repeatFlags_(kiv::kMaxFrames, 0),
-      backgroundBuffer_(new std::uint8_t[kiv::kBackgroundBufferSize]()),
-      legacyScratch_(new std::uint8_t[kiv::kLegacyScratchSize]) {}
-
-LoadedAnimation::~LoadedAnimation() {
-  kiv::ReleaseFrames(Tables());
-  delete backgroundChunk_;
-}
-
-kiv::AnimationTables LoadedAnimation::Tables() {
-  return {&frameRate_,         &firstFrame_,       &lastFrame_,
-          frames_.data(),      repeatFlags_.data(), &backgroundChunk_,
-          backgroundBuffer_.get(), legacyScratch_.get()};
-}
-
 std::size_t LoadedAnimation::pictureSize() const {
   return static_cast<std::size_t>(header_.width) * static_cast<std::size_t>(header_.height);
 }
@@ -49,7 +32,7 @@ const std::string& LoadedAnimation::damageOf(std::uint32_t number) const {
 
 std::uint32_t LoadedAnimation::readableFrames() const {
   std::uint32_t readable = 0;
-  for (std::uint32_t f = first(); f <= last(); ++f) readable += frames_[f] != nullptr ? 1 : 0;
+  for (std::uint32_t f = first(); f <= last(); ++f) readable += tables_.frames[f] != nullptr ? 1 : 0;
   return readable;
 }
 
@@ -102,7 +85,7 @@ bool LoadedAnimation::Salvage(const char* path) {
 }
 
 bool LoadedAnimation::Picture(std::uint32_t number, bool composite, std::uint8_t* picture) const {
-  kiv::FrameChunk* chunk = frames_[number];
+  kiv::FrameChunk* chunk = tables_.frames[number];
   if (chunk == nullptr) return false;
   const std::size_t size = pictureSize();
   // Each picture starts from 0, so a chunk shorter than its frame leaves 0,
@@ -116,7 +99,7 @@ bool LoadedAnimation::Picture(std::uint32_t number, bool composite, std::uint8_t
   }
   std::vector<std::uint8_t> frame(size, 0);
   chunk->DecodeClipped(frame.data(), size, kiv::kFrameBufferSize);
-  std::copy(backgroundBuffer_.get(), backgroundBuffer_.get() + size, picture);
+  std::copy(tables_.backgroundBuffer.get(), tables_.backgroundBuffer.get() + size, picture);
   kiv::CopyRowsKeyed(frame.data(), picture, header_.height, header_.width, 0, 0);
   return true;
 }
