@@ -494,34 +494,23 @@ bool AnimationLoader::StepFrame(AnimationError* error) {
   return true;
 }
 
+bool AnimationLoader::Run(AnimationError* error) {
+  Status status;
+  do {
+    status = Advance(std::chrono::hours(1), error);
+  } while (status == Status::kMore);
+  return status == Status::kDone;
+}
+
 bool LoadAnimationStream(std::FILE* stream, const AnimationTables& tables, AnimationError* error) {
   AnimationLoader loader(tables);
   loader.Attach(stream);
-  AnimationLoader::Status status;
-  do {
-    status = loader.Advance(std::chrono::hours(1), error);
-  } while (status == AnimationLoader::Status::kMore);
-  return status == AnimationLoader::Status::kDone;
-}
-
-bool LoadAnimationBytes(ByteSpan file, const AnimationTables& tables, AnimationError* error) {
-  AnimationLoader loader(tables);
-  loader.Attach(file);
-  AnimationLoader::Status status;
-  do {
-    status = loader.Advance(std::chrono::hours(1), error);
-  } while (status == AnimationLoader::Status::kMore);
-  return status == AnimationLoader::Status::kDone;
+  return loader.Run(error);
 }
 
 bool LoadAnimation(const char* path, const AnimationTables& tables, AnimationError* error) {
   AnimationLoader loader(tables);
-  if (!loader.Open(path, error)) return false;
-  AnimationLoader::Status status;
-  do {
-    status = loader.Advance(std::chrono::hours(1), error);
-  } while (status == AnimationLoader::Status::kMore);
-  return status == AnimationLoader::Status::kDone;
+  return loader.Open(path, error) && loader.Run(error);
 }
 
 bool LoadAnimation(const char* path, const AnimationTables& tables) {

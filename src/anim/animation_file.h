@@ -145,8 +145,6 @@ bool LoadAnimation(const char* path, const AnimationTables& tables);
 bool LoadAnimation(const char* path, const AnimationTables& tables, AnimationError* error);
 // The same from a stream (the caller opens and closes it).
 bool LoadAnimationStream(std::FILE* stream, const AnimationTables& tables, AnimationError* error);
-// The same from a whole file in memory.
-bool LoadAnimationBytes(ByteSpan file, const AnimationTables& tables, AnimationError* error);
 
 // Loads an animation one piece at a time (the header, the background, the
 // repeat flags, then one frame chunk per piece), so that its caller can do
@@ -173,6 +171,8 @@ class AnimationLoader {
   // Reads one piece, then more until `slice` has passed; kMore while pieces
   // remain. A zero slice reads exactly one piece.
   Status Advance(std::chrono::steady_clock::duration slice, AnimationError* error);
+  // Reads every piece that is left; true when the load is done.
+  bool Run(AnimationError* error);
   // Empty, or one line on the first chunk that expands past its picture
   // (the file is sound; the excess is not shown).
   const std::string& Note() const { return note_; }

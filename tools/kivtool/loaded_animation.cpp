@@ -1,7 +1,6 @@
 #include "loaded_animation.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -70,12 +69,9 @@ bool LoadedAnimation::Load(const char* path) {
   if (!Open(path)) return false;
   kiv::AnimationLoader loader(Tables());
   loader.Attach(bytes_, true);  // the chunks point into bytes_, which outlives them
-  kiv::AnimationLoader::Status status;
-  do {
-    status = loader.Advance(std::chrono::hours(1), &error_);
-  } while (status == kiv::AnimationLoader::Status::kMore);
+  const bool loaded = loader.Run(&error_);
   note_ = loader.Note();
-  return status == kiv::AnimationLoader::Status::kDone;
+  return loaded;
 }
 
 bool LoadedAnimation::Salvage(const char* path) {
