@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the header probe and the loader, then expands the
-// chunks that loaded with their bounds. Any out-of-bounds access, leak or
-// undefined behaviour is a finding.
+// chunks that loaded with their bounds; then loads the same bytes from
+// memory, the chunks pointing into them, which must end the same way. Any
+// out-of-bounds access, leak, undefined behaviour or disagreement is a finding.
 //
 // Real files hold up to 9999 frames, most of them repeats that share the
 // chunk before them. Each distinct chunk is expanded once, and only the first
@@ -43,27 +44,11 @@ __attribute__((no_sanitize("coverage"))) void CapLegacyFrames(std::vector<std::u
   for (int k = 0; k < 4; ++k) p[20 + k] = static_cast<std::uint8_t>(capped >> (8 * k));
 }
 
-struct Tables {
-  float frameRate = 0;
-  std::uint32_t firstFrame = 0;
-  std::uint32_t lastFrame = 0;
-  std::vector<kiv::FrameChunk*> frames = std::vector<kiv::FrameChunk*>(kiv::kMaxFrames, nullptr);
-  std::vector<std::int32_t> repeatFlags = std::vector<std::int32_t>(kiv::kMaxFrames, 0);
-  kiv::FrameChunk* backgroundChunk = nullptr;
-  std::unique_ptr<std::uint8_t[]> backgroundBuffer{new std::uint8_t[kiv::kBackgroundBufferSize]};
-  std::unique_ptr<std::uint8_t[]> legacyScratch{new std::uint8_t[kiv::kLegacyScratchSize]};
-  std::unique_ptr<std::uint8_t[]> frameBuffer{new std::uint8_t[kiv::kFrameBufferSize]};
-
-  kiv::AnimationTables View() {
-    return {&frameRate,    &firstFrame,         &lastFrame,       frames.data(),
-            repeatFlags.data(), &backgroundChunk, backgroundBuffer.get(), legacyScratch.get()};
-  }
-};
-
 // Expands each distinct chunk of the loaded frames (the first kExpandLimit
 // in full, the rest by a token walk). The walk over 9999 table entries is
 // the harness's own and carries no coverage worth recording.
-__attribute__((no_sanitize("coverage"))) void ExpandChunks(Tables* tables, std::size_t picture, bool loaded) {
+__attribute__((no_sanitize("coverage"))) void ExpandChunks(kiv::OwnedTables* tables, std::uint8_t* frameBuffer,
+                                                           std::size_t picture, bool loaded) {
   const kiv::FrameChunk* previous = nullptr;
   int expanded = 0;
   for (std::uint32_t f = tables->firstFrame; f <= tables->lastFrame && f < kiv::kMaxFrames; ++f) {
@@ -75,7 +60,7 @@ __attribute__((no_sanitize("coverage"))) void ExpandChunks(Tables* tables, std::
     // frame buffer; only the picture's bytes are used.
     const kiv::DecodeResult result =
         expanded < kExpandLimit
-            ? chunk->DecodeClipped(tables->frameBuffer.get(), picture, kiv::kFrameBufferSize)
+            ? chunk->DecodeClipped(frameBuffer, picture, kiv::kFrameBufferSize)
             : chunk->CheckTokens(kiv::kFrameBufferSize);
     ++expanded;
     // A loaded animation holds only chunks that fit the frame buffer.
@@ -86,7 +71,8 @@ __attribute__((no_sanitize("coverage"))) void ExpandChunks(Tables* tables, std::
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static Tables* tables = new Tables();
+  static auto* tables = new kiv::OwnedTables();
+  static auto* frameBuffer = new std::uint8_t[kiv::kFrameBufferSize];
   // A buffer kept from input to input: a fresh one of a few hundred
   // kilobytes would be mapped and unmapped each time. fmemopen needs at
   // least one byte.
@@ -106,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (headerOk) {
     const std::size_t picture = static_cast<std::size_t>(header.width) * static_cast<std::size_t>(header.height);
-    ExpandChunks(tables, picture, loaded);
+    ExpandChunks(tables, frameBuffer, picture, loaded);
   }
   kiv::ReleaseFrames(tables->View());
   delete tables->backgroundChunk;
@@ -120,5 +106,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   raw.compressedSize = static_cast<std::int32_t>(size);
   std::uint8_t small[512];
   raw.DecodeChecked(small, sizeof small);
+
+  kiv::AnimationError memoryError;
+  kiv::AnimationLoader loader(tables->View());
+  loader.Attach(kiv::ByteSpan(copy.data(), size), true);
+  if (loader.Run(&memoryError) != loaded) __builtin_trap();
+  if (!loaded && !error.noMemory && (memoryError.offset != error.offset || memoryError.what != error.what)) {
+    __builtin_trap();
+  }
+  kiv::ReleaseFrames(tables->View());
+  delete tables->backgroundChunk;
+  tables->backgroundChunk = nullptr;
+  tables->firstFrame = tables->lastFrame = 0;
   return 0;
 }

@@ -11,7 +11,7 @@
 #include "convert/screen_palette.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static kiv::ColourMapper mapper(kiv::ScreenPalette());
+  static kiv::ColourMapper mapper(kiv::ComputeScreenPalette());
   kiv::Picture picture;
   std::string error;
   if (kiv::ReadPngFromMemory(std::span<const std::uint8_t>(data, size), {}, &picture, &error) ==

@@ -31,7 +31,8 @@
   const kLongestSleepMs = 1000;
   // Files are read in pieces so that a large one never stalls the page.
   const kReadPiece = 1 << 20;
-  const kFileDir = '/files';
+  // ... and copied into the module's memory in slices of this size.
+  const kCopyPiece = 16 << 20;
 
   const kStyle = `
 :host { display: inline-block; background: #000; color: #ddd; font: 14px sans-serif; position: relative; }
@@ -232,8 +233,6 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
           print: (text) => console.log(text),
           printErr: (text) => console.warn(text),
         }).then((module) => {
-          module.FS.mkdir(kFileDir);
-          module.FS.chdir(kFileDir);
           this._module = module;
           return module;
         });
@@ -283,8 +282,8 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
     // Reads what `openSource()` gives (its size, or 0 when unknown; `exact`
     // when that size is all there is; and its pieces from next() until null)
     // with a progress bar, then plays it. The module gets ready while the
-    // bytes arrive. The file system takes the bytes as they are, without a
-    // copy. A later open cancels this one.
+    // bytes arrive. The bytes are copied once into the module's memory, where
+    // the player keeps them while the file plays. A later open cancels this one.
     async _load(name, openSource) {
       activePlayer = this;
       const token = ++this._loadToken;
@@ -326,9 +325,21 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
       }
       const module = await ready;
       if (token !== this._loadToken) return;
-      const taskStart = performance.now();
-      module.FS.writeFile(kFileDir + '/' + name, bytes, { canOwn: true });
-      this._start(module, name, taskStart);
+      const address = module._kiv_file_buffer(bytes.length);
+      if (!address) {
+        this._failRead(name, new Error('not enough memory'));
+        return;
+      }
+      // A slice per task: copying a large file at once would be a long task.
+      for (let at = 0; at < bytes.length; at += kCopyPiece) {
+        if (at > 0) {
+          await new Promise((resolve) => setTimeout(resolve, 0));
+          if (token !== this._loadToken) return;
+        }
+        module.HEAPU8.set(bytes.subarray(at, at + kCopyPiece), address + at);
+      }
+      bytes = null;
+      this._start(module, name, performance.now());
     }
 
     // Ends what plays (a module is there if anything does) for a new file.
@@ -351,7 +362,6 @@ select { background: #444; color: #eee; border: 1px solid #666; font: inherit; m
 
     _forgetFile(module) {
       if (!this._fileName) return;
-      try { if (module) module.FS.unlink(kFileDir + '/' + this._fileName); } catch (error) { /* never written */ }
       this._fileName = null;
     }
 

@@ -1,16 +1,11 @@
-// The player's entry points for the page. The page writes a file into the
-// module's file system, opens it, and then runs the main loop in passes once
-// per animation frame; keystrokes arrive as positions (KeyboardEvent.code).
+// The player's entry points for the page. The page writes a file's bytes
+// into the module's memory, opens it, and then runs the main loop in passes
+// once per animation frame; keystrokes arrive as positions (KeyboardEvent.code).
 #include <emscripten.h>
-
-#include <sys/stat.h>
-
-#include <bitset>
-#include <cstdlib>
 
 #include "app/main_loop.h"
 #include "app/startup.h"
-#include "platform/internal.h"
+#include "platform/keys.h"
 #include "platform/platform.h"
 #include "playback/player.h"
 #include "shell/app_module.h"
@@ -27,17 +22,14 @@ WebDisplay display;
 WebServices services(&display);
 kiv::AppModule* player = nullptr;
 int exitCode = 0;
-// Keys held down, by scan code and extended flag, for the previous-state bit.
-std::bitset<512> keysDown;
+
+// The Player that plays, or null.
+const kiv::Player* Playing() { return player != nullptr ? services.player() : nullptr; }
 
 // The player's clock when the page drives it (tests): milliseconds set by
 // kiv_advance_clock instead of the browser's monotonic clock.
 DWORD manualNow = 0;
 DWORD ManualNow() { return manualNow; }
-
-std::size_t KeyIndex(const platform::detail::KeyCode& code) {
-  return static_cast<std::size_t>(code.scan) | (code.extended ? 256u : 0u);
-}
 
 // The desktop program exits after a failed start or its teardown; the page
 // opens the next file in the same module. A main window that a failed start
@@ -51,18 +43,7 @@ void ClearForNextFile() {
   MSG msg = {};
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
   }
-  keysDown.reset();
-}
-
-// The load keeps the whole file in the heap. Growing the module's memory
-// step by step as the frames arrive may copy all of it each time (a task of
-// hundreds of milliseconds for a large file); one step up front copies only
-// what there is before the load.
-void ReserveHeapFor(const char* path) {
-  struct stat info {};
-  if (::stat(path, &info) != 0 || info.st_size <= 0) return;
-  const std::size_t wanted = static_cast<std::size_t>(info.st_size) + (std::size_t{1} << 20);
-  std::free(std::malloc(wanted));
+  platform::ForgetKeysDown();
 }
 
 void Finish(int loopResult) {
@@ -84,14 +65,25 @@ EMSCRIPTEN_KEEPALIVE void kiv_close() {
   Finish(result);
 }
 
-// Opens a file of the module's file system, given as the command line would
-// give it. 1 when it plays; 0 when the start-up failed (its message has gone
-// to the page).
+// Where the page writes the next file's `size` bytes before kiv_open; 0
+// when there is not the memory. The player's frames point into these bytes,
+// so the file is held once, for as long as it plays.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* kiv_file_buffer(double size) {
+  kiv_close();
+  return services.PrepareFile(static_cast<std::size_t>(size));
+}
+
+// Opens the file written at kiv_file_buffer() under the name given, as the
+// command line would give it. 1 when it plays; 0 when the start-up failed
+// (its message has gone to the page).
 EMSCRIPTEN_KEEPALIVE int kiv_open(const char* path) {
   kiv_close();
   exitCode = 0;
-  ReserveHeapFor(path);
-  if (!kiv::StartKivPlay(services, nullptr, nullptr, path, SW_SHOWNORMAL, &player, &exitCode)) {
+  services.NameFile(path);
+  const bool started =
+      kiv::StartKivPlay(services, nullptr, nullptr, path, SW_SHOWNORMAL, &player, &exitCode);
+  if (!started) {
+    services.DropFile();  // a start that ended before the file system held it
     player = nullptr;
     ClearForNextFile();
     return 0;
@@ -126,7 +118,7 @@ EMSCRIPTEN_KEEPALIVE int kiv_run(double budgetMs) {
   // While the file loads the screen is the blank one that the start-up drew:
   // the page shows its progress instead, and converts and draws nothing
   // until the first frame (for a large screen that is a long task saved).
-  const bool loading = player != nullptr && static_cast<kiv::Player*>(player)->State == kiv::Player::kLoading;
+  const bool loading = Playing() != nullptr && Playing()->State == kiv::Player::kLoading;
   const int shown = !loading && display.HasShownPicture() ? 2 : 0;
   return (player != nullptr ? 1 : 0) | shown | (workLeft && player != nullptr ? 4 : 0);
 }
@@ -142,7 +134,7 @@ EMSCRIPTEN_KEEPALIVE int kiv_changed_end() { return display.ChangedEnd(); }
 // (loading), -1 when it waits for a key (paused, no file; the page still
 // runs a paused player's passes after a key until its picture settles).
 EMSCRIPTEN_KEEPALIVE double kiv_wait_ms() {
-  const auto* playing = static_cast<const kiv::Player*>(player);
+  const kiv::Player* playing = Playing();
   if (playing == nullptr || playing->State == kiv::Player::kPaused) return -1.0;
   if (playing->State != kiv::Player::kPlaying) return 0.0;
   return playing->MsUntilNextFrame();
@@ -151,10 +143,10 @@ EMSCRIPTEN_KEEPALIVE double kiv_wait_ms() {
 EMSCRIPTEN_KEEPALIVE int kiv_exit_code() { return exitCode; }
 // The Player's state (1 paused, 2 playing, 3 loading) and frame; 0 with no file.
 EMSCRIPTEN_KEEPALIVE int kiv_state() {
-  return player != nullptr ? static_cast<kiv::Player*>(player)->State : 0;
+  return Playing() != nullptr ? Playing()->State : 0;
 }
 EMSCRIPTEN_KEEPALIVE int kiv_frame() {
-  return player != nullptr ? static_cast<int>(static_cast<kiv::Player*>(player)->CurrentFrame) : 0;
+  return Playing() != nullptr ? static_cast<int>(Playing()->CurrentFrame) : 0;
 }
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* kiv_rgba() { return display.Rgba(); }
 EMSCRIPTEN_KEEPALIVE int kiv_width() { return display.Width(); }
@@ -164,16 +156,11 @@ EMSCRIPTEN_KEEPALIVE int kiv_height() { return display.Height(); }
 // 1 when the player has a key there (the page then keeps the browser's own
 // action for it), 0 otherwise.
 EMSCRIPTEN_KEEPALIVE int kiv_key(const char* position, int down, int numLock) {
-  platform::detail::KeyCode code{};
-  if (player == nullptr || !platform::detail::LookupKeyPosition(position, numLock != 0, &code)) {
+  platform::KeyCode code{};
+  if (player == nullptr || !platform::LookupKeyPosition(position, numLock != 0, &code)) {
     return 0;
   }
-  const std::size_t index = KeyIndex(code);
-  const bool released = down == 0;
-  // A release always follows a press; a press while down is a repeat.
-  const bool previouslyDown = released || keysDown.test(index);
-  keysDown.set(index, !released);
-  platform::detail::PostKeystroke(code, previouslyDown, released);
+  platform::PostKey(code, down == 0);
   return 1;
 }
 

@@ -5,12 +5,8 @@
 #include <cstdio>
 #include <new>
 
-#include "anim/animation_file.h"
 #include "app/main_window.h"
-#include "playback/frame_clock.h"
-#include "playback/player.h"
 #include "resources/resource_manager.h"
-#include "shell/key_state.h"
 
 namespace kiv::web {
 
@@ -20,12 +16,6 @@ void WebServices::ShowMessage(const char* text, const char* caption, UINT) {
   EM_ASM({ Module.onMessage(UTF8ToString($0), UTF8ToString($1)); }, caption, text);
 }
 
-int WebServices::CheckPlatform() { return kiv::CheckPlatform(); }
-
-int WebServices::FindOtherInstance(HINSTANCE previousInstance) {
-  return kiv::FindOtherInstance(previousInstance);
-}
-
 // The class outlives one file: the page opens file after file in one module.
 int WebServices::RegisterMainClass(HINSTANCE module) {
   if (classRegistered_) return 1;
@@ -33,31 +23,32 @@ int WebServices::RegisterMainClass(HINSTANCE module) {
   return classRegistered_ ? 1 : 0;
 }
 
-int WebServices::CreateMainWindow(HINSTANCE module, int showState) {
-  return kiv::CreateMainWindow(module, showState);
-}
-
 void WebServices::DestroyMainWindow(HWND window) { DestroyWindow(window); }
 
+std::uint8_t* WebServices::PrepareFile(std::size_t size) {
+  // Left as it comes (the page fills it at once): clearing a large file's
+  // room first would cost a long task. One byte at least, so that even an
+  // empty file has an address.
+  fileBytes_.reset(new (std::nothrow) std::uint8_t[size > 0 ? size : 1]);
+  fileSize_ = fileBytes_ ? size : 0;
+  return fileBytes_.get();
+}
+
+// The page's file is read from memory, where the page put it: the player
+// reads it under the name it was given, as a desktop player reads a path.
 void WebServices::CreateFileSystem() {
   fileSystem_.emplace();
+  fileSystem_->Add(fileName_, ByteSpan(fileBytes_.get(), fileSize_));
   TheResourceManager().RegisterFileSystem(&*fileSystem_);
 }
 
-// The page opens file after file: the slot is freed again, or the manager
-// would keep a dangling pointer and run out of slots after four files.
+// The page opens file after file: the place is freed again, or the manager
+// would keep a dangling pointer and run out of places after four files.
 void WebServices::DestroyFileSystem() {
-  if (fileSystem_) {
-    for (FileSystem*& slot : TheResourceManager().fileSystems) {
-      if (slot == &*fileSystem_) slot = nullptr;
-    }
-  }
+  if (fileSystem_) TheResourceManager().UnregisterFileSystem(&*fileSystem_);
   fileSystem_.reset();
+  DropFile();
 }
-
-int WebServices::InstallKeyboardHook() { return KeyState::Install(); }
-
-void WebServices::RemoveKeyboardHook() { KeyState::Remove(); }
 
 bool WebServices::DisplayInit() {
   SetCurrentDisplay(display_);
@@ -72,20 +63,8 @@ bool WebServices::SetVideoMode(std::int32_t width, std::int32_t height, std::int
 
 void WebServices::SetCaption(const char* path) {
   char caption[256];
-  std::snprintf(caption, sizeof caption, "%s - KIV Player 3.1", path != nullptr ? path : "");
+  FormatCaption(caption, sizeof caption, path);
   EM_ASM({ Module.onCaption(UTF8ToString($0)); }, caption);
 }
-
-bool WebServices::ProbeAnimationHeader(const char* path) { return kiv::ProbeAnimationHeader(path); }
-
-AppModule* WebServices::CreatePlayer() { return new (std::nothrow) Player(&TheResourceManager()); }
-
-bool WebServices::PlayerLoadFailed(AppModule* player) {
-  return static_cast<Player*>(player)->LoadFailed();
-}
-
-void WebServices::FrameClockInit(int rate) { TheFrameClock().Init(rate); }
-
-void WebServices::FrameClockStop() { TheFrameClock().Stop(); }
 
 }  // namespace kiv::web

@@ -3,23 +3,33 @@
 // the page, and nothing blocks (the page runs the main loop in passes).
 #pragma once
 
+#include <memory>
 #include <optional>
+#include <string>
 
-#include "app/app_services.h"
-#include "resources/file_system.h"
+#include "app/player_services.h"
+#include "resources/memory_file_system.h"
 #include "web/web_display.h"
 
 namespace kiv::web {
 
-class WebServices : public AppServices {
+class WebServices : public PlayerServices {
  public:
   explicit WebServices(WebDisplay* display) : display_(display) {}
 
+  // Room for the next file's `size` bytes, which the page writes there
+  // before it opens the file; null when there is not the memory. The start-up
+  // hands them to the file system under `name` (the path it is given).
+  std::uint8_t* PrepareFile(std::size_t size);
+  void NameFile(const char* name) { fileName_ = name != nullptr ? name : ""; }
+  // Frees the file's bytes (once no Player points into them).
+  void DropFile() {
+    fileBytes_.reset();
+    fileSize_ = 0;
+  }
+
   void ShowMessage(const char* text, const char* caption, UINT style) override;
-  int CheckPlatform() override;
-  int FindOtherInstance(HINSTANCE previousInstance) override;
   int RegisterMainClass(HINSTANCE module) override;
-  int CreateMainWindow(HINSTANCE module, int showState) override;
   void ConnectSignals(HWND) override {}
   void DestroyMainWindow(HWND window) override;
   // The page plays silently.
@@ -28,8 +38,6 @@ class WebServices : public AppServices {
   void SoundRelease() override {}
   void CreateFileSystem() override;
   void DestroyFileSystem() override;
-  int InstallKeyboardHook() override;
-  void RemoveKeyboardHook() override;
   bool MusicPlayerProbe() override { return false; }
   bool DisplayInit() override;
   void AttachInput() override {}
@@ -37,11 +45,6 @@ class WebServices : public AppServices {
   bool DisplayShutdown() override;
   bool SetVideoMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) override;
   void SetCaption(const char* path) override;
-  bool ProbeAnimationHeader(const char* path) override;
-  AppModule* CreatePlayer() override;
-  bool PlayerLoadFailed(AppModule* player) override;
-  void FrameClockInit(int rate) override;
-  void FrameClockStop() override;
   // The browser's main thread must not block: a pass that would wait ends
   // the page's turn instead (StepMainLoop reports it as idle).
   void Delay(std::uint32_t) override {}
@@ -49,7 +52,11 @@ class WebServices : public AppServices {
 
  private:
   WebDisplay* display_;
-  std::optional<StdioFileSystem> fileSystem_;
+  // The page's file, and the file system that holds it while it plays.
+  std::unique_ptr<std::uint8_t[]> fileBytes_;
+  std::size_t fileSize_ = 0;
+  std::string fileName_;
+  std::optional<MemoryFileSystem> fileSystem_;
   bool classRegistered_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <new>
+#include <vector>
 #include <string>
 #include <system_error>
 
@@ -25,11 +26,6 @@ constexpr std::int64_t kSizedHeaderSize = 40;  // 949 adds width and height
 constexpr std::int64_t kReserved919 = 7500;
 constexpr std::int64_t kReservedLater = 6480;
 constexpr std::size_t kStreamBufferSize = 256 * 1024;
-
-std::uint32_t Le32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
 
 using Part = AnimationError::Part;
 
@@ -80,7 +76,7 @@ std::string ChunkReadMessage(ChunkReadStatus status, std::uint32_t length, std::
     case ChunkReadStatus::kShortLength: return "file ends inside the chunk length";
     case ChunkReadStatus::kTooLong:
       return "chunk length " + std::to_string(length) + " runs past the end of the file (" +
-             std::to_string(left < 8 ? 0 : left - 8) + " bytes left)";
+             std::to_string(left < kChunkHeaderSize ? 0 : left - kChunkHeaderSize) + " bytes left)";
     case ChunkReadStatus::kShortPayload: return "file ends inside the chunk payload";
     case ChunkReadStatus::kNoMemory: return "no memory for the chunk payload";
     default: return "chunk cannot be read";
@@ -116,37 +112,29 @@ std::string PastPictureNote(const std::string& where, std::size_t expanded, std:
 // Reads one chunk at `position` and checks its tokens against the buffer it
 // is expanded into; *expanded is the size it expands to. Reports failures
 // with the file offset of the faulty byte.
-bool ReadCheckedChunk(std::FILE* stream, FrameChunk* chunk, std::int64_t* position,
+// Reads from memory when given, from the stream otherwise.
+bool ReadCheckedChunk(std::FILE* stream, ByteReader* memory, bool borrow, FrameChunk* chunk, std::int64_t* position,
                       std::int64_t fileSize, const ChunkBound& bound, Part part, std::uint32_t frame,
                       std::size_t* expanded, AnimationError* error) {
   const std::int64_t start = *position;
   const std::int64_t left = fileSize - start;
-  std::uint8_t peek[8] = {};
+  std::uint32_t length = 0;
   const ChunkReadStatus status =
-      chunk->ReadChunkChecked(stream, static_cast<std::uint64_t>(left < 0 ? 0 : left));
+      memory != nullptr ? chunk->ReadChunkChecked(*memory, &length, borrow)
+                        : chunk->ReadChunkChecked(stream, static_cast<std::uint64_t>(left < 0 ? 0 : left), &length);
   if (status != ChunkReadStatus::kOk) {
-    std::uint32_t length = 0;
-    std::int64_t offset = start;
-    if (status == ChunkReadStatus::kShortLength) offset = start + 4;
-    if (status == ChunkReadStatus::kTooLong || status == ChunkReadStatus::kShortPayload ||
-        status == ChunkReadStatus::kNoMemory) {
-      // The length field sits at start + 4; read it back for the message.
-      offset = start + 4;
-      const long here = std::ftell(stream);
-      if (std::fseek(stream, static_cast<long>(start), SEEK_SET) == 0 &&
-          ReadFully(peek, 8, stream) == 8) {
-        length = Le32(peek + 4);
-      }
-      if (here >= 0) std::fseek(stream, here, SEEK_SET);
-    }
+    // Past the tag the fault lies in or after the length field.
+    const std::int64_t offset = status == ChunkReadStatus::kShortTag || status == ChunkReadStatus::kBadTag
+                                    ? start
+                                    : start + 4;
     Fail(error, offset, part, frame, ChunkReadMessage(status, length, left));
     if (error != nullptr) error->noMemory = status == ChunkReadStatus::kNoMemory;
     return false;
   }
-  *position = start + 8 + chunk->compressedSize;
+  *position = start + kChunkHeaderSize + chunk->compressedSize;
   const DecodeResult result = chunk->CheckTokens(bound.bytes);
   if (result.status != DecodeStatus::kOk) {
-    return Fail(error, start + 8 + static_cast<std::int64_t>(result.tokenOffset), part, frame,
+    return Fail(error, start + kChunkHeaderSize + static_cast<std::int64_t>(result.tokenOffset), part, frame,
                 TokenMessage(*chunk, result, bound.bytes, bound.name));
   }
   *expanded = result.written;
@@ -171,17 +159,18 @@ std::int64_t BackgroundOffsetOf(std::int32_t version) {
   }
 }
 
-bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, AnimationError* error) {
-  if (stream == nullptr) return Fail(error, 0, Part::kHeader, "no stream");
-  const std::int64_t size = StreamSize(stream);
-  if (size < 0) return Fail(error, 0, Part::kHeader, "cannot find the file size");
-  std::uint8_t bytes[kSizedHeaderSize] = {};
-  const std::size_t got = ReadFully(bytes, sizeof bytes, stream);
+namespace {
+
+// Checks the header at the start of `head`, the first bytes of a file of
+// `size` bytes.
+bool ParseAnimationHeader(ByteSpan head, std::int64_t size, AnimationHeader* header, AnimationError* error) {
+  const std::size_t got = head.size();
+  const std::uint8_t* bytes = head.data();
   if (got < 4 || std::memcmp(bytes, kMagic, 4) != 0) {
     return Fail(error, 0, Part::kHeader, "magic is not \"KIVA\"");
   }
   if (got < 12) return Fail(error, static_cast<std::int64_t>(got), Part::kHeader, "file ends before the version");
-  const auto version = static_cast<std::int32_t>(Le32(bytes + 8));
+  const auto version = static_cast<std::int32_t>(LoadLe32(bytes + 8));
   if (!IsKnownVersion(version)) {
     return Fail(error, 8, Part::kHeader, "unknown version " + std::to_string(version));
   }
@@ -194,17 +183,17 @@ bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, Anima
 
   AnimationHeader h{};
   h.version = version;
-  const std::uint32_t rateBits = Le32(bytes + 12);
+  const std::uint32_t rateBits = LoadLe32(bytes + 12);
   std::memcpy(&h.frameRate, &rateBits, sizeof h.frameRate);
-  h.firstFrame = Le32(bytes + 16);
-  h.lastFrame = Le32(bytes + 20);
-  h.loopStart = Le32(bytes + 24);
-  h.loopEnd = Le32(bytes + 28);
+  h.firstFrame = LoadLe32(bytes + 16);
+  h.lastFrame = LoadLe32(bytes + 20);
+  h.loopStart = LoadLe32(bytes + 24);
+  h.loopEnd = LoadLe32(bytes + 28);
   h.width = kFrameWidthDefault;
   h.height = kFrameHeightDefault;
   if (version == kVersion949) {
-    h.width = static_cast<std::int32_t>(Le32(bytes + 32));
-    h.height = static_cast<std::int32_t>(Le32(bytes + 36));
+    h.width = static_cast<std::int32_t>(LoadLe32(bytes + 32));
+    h.height = static_cast<std::int32_t>(LoadLe32(bytes + 36));
   }
   h.backgroundOffset = needed;
 
@@ -233,6 +222,34 @@ bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, Anima
   return true;
 }
 
+}  // namespace
+
+bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, AnimationError* error) {
+  if (stream == nullptr) return Fail(error, 0, Part::kHeader, "no stream");
+  const std::int64_t size = StreamSize(stream);
+  if (size < 0) return Fail(error, 0, Part::kHeader, "cannot find the file size");
+  std::uint8_t bytes[kSizedHeaderSize] = {};
+  const std::size_t got = ReadFully(bytes, sizeof bytes, stream);
+  return ParseAnimationHeader(ByteSpan(bytes, got), size, header, error);
+}
+
+bool ReadAnimationHeaderBytes(ByteSpan file, AnimationHeader* header, AnimationError* error) {
+  return ParseAnimationHeader(file.first(std::min<std::size_t>(file.size(), kSizedHeaderSize)),
+                              static_cast<std::int64_t>(file.size()), header, error);
+}
+
+std::int64_t FramesOffsetOf(ByteSpan file, const AnimationHeader& header) {
+  ByteReader reader(file);
+  std::uint32_t backgroundLength = 0;
+  if (!reader.Seek(static_cast<std::size_t>(header.backgroundOffset)) || !reader.Skip(4) ||
+      !reader.ReadLe32(&backgroundLength)) {
+    return -1;
+  }
+  const std::int64_t flags =
+      HasRepeatFlags(header.version) ? 4 * static_cast<std::int64_t>(header.lastFrame - header.firstFrame + 1) : 0;
+  return header.backgroundOffset + kChunkHeaderSize + backgroundLength + flags;
+}
+
 std::string MemoryShortageText(std::uint32_t place, std::uint32_t count) {
   return "not enough memory for frame " + std::to_string(place) + " of " + std::to_string(count);
 }
@@ -249,13 +266,27 @@ bool ReadAnimationHeader(const char* path, AnimationHeader* header) {
   return ReadAnimationHeaderStream(file.get(), header, nullptr);
 }
 
-bool ProbeAnimationHeader(const char* path) {
-  AnimationHeader header{};
-  if (!ReadAnimationHeader(path, &header)) return false;
-  FrameWidth = header.width;
+namespace {
+
+void SetSizes(const AnimationHeader& header) {  FrameWidth = header.width;
   FrameHeight = header.height;
   ScreenWidth = header.width + kScreenMarginX;
   ScreenHeight = header.height + kScreenMarginY;
+}
+
+}  // namespace
+
+bool ProbeAnimationHeader(const char* path) {
+  AnimationHeader header{};
+  if (!ReadAnimationHeader(path, &header)) return false;
+  SetSizes(header);
+  return true;
+}
+
+bool ProbeAnimationBytes(ByteSpan file) {
+  AnimationHeader header{};
+  if (!ReadAnimationHeaderBytes(file, &header, nullptr)) return false;
+  SetSizes(header);
   return true;
 }
 
@@ -267,6 +298,7 @@ void AnimationLoader::Close() {
   if (ownedStream_ != nullptr) std::fclose(ownedStream_);  // before its buffer goes
   ownedStream_ = nullptr;
   stream_ = nullptr;
+  memory_.reset();
   streamBuffer_.reset();
 }
 
@@ -291,6 +323,14 @@ void AnimationLoader::Attach(std::FILE* stream) {
   Close();
   note_.clear();
   stream_ = stream;
+  stage_ = Stage::kHeader;
+}
+
+void AnimationLoader::Attach(ByteSpan file, bool borrow) {
+  Close();
+  note_.clear();
+  memory_.emplace(file);
+  borrow_ = borrow;
   stage_ = Stage::kHeader;
 }
 
@@ -323,32 +363,16 @@ AnimationLoader::Status AnimationLoader::Advance(std::chrono::steady_clock::dura
 }
 
 bool AnimationLoader::Step(AnimationError* error) {
-  AnimationHeader& h = header_;
   switch (stage_) {
-    case Stage::kHeader: {
-      if (!ReadAnimationHeaderStream(stream_, &h, error)) return false;
-      fileSize_ = StreamSize(stream_);
-      if (fileSize_ < 0 || std::fseek(stream_, static_cast<long>(h.backgroundOffset), SEEK_SET) != 0) {
-        return Fail(error, h.backgroundOffset, Part::kHeader, "cannot seek to the background");
-      }
-      // The tables are written only once the header has proved sound, so
-      // that their owner never walks a frame range beyond its 9999 entries.
-      *tables_.frameRate = h.frameRate;
-      *tables_.firstFrame = h.firstFrame;
-      *tables_.lastFrame = h.lastFrame;
-      picture_ = static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
-      position_ = h.backgroundOffset;
-      nextFrame_ = h.firstFrame;
-      stage_ = Stage::kBackground;
-      return true;
-    }
+    case Stage::kHeader:
+      return StepHeader(error);
     case Stage::kBackground: {
       delete *tables_.backgroundChunk;
       *tables_.backgroundChunk = nullptr;
       *tables_.backgroundChunk = new FrameChunk();
       std::size_t expanded = 0;
-      if (!ReadCheckedChunk(stream_, *tables_.backgroundChunk, &position_, fileSize_, kBackgroundBound,
-                            Part::kBackground, 0, &expanded, error)) {
+      if (!ReadCheckedChunk(stream_, Memory(), borrow_, *tables_.backgroundChunk, &position_, fileSize_,
+                            kBackgroundBound, Part::kBackground, 0, &expanded, error)) {
         if (error != nullptr && error->noMemory) error->what = "not enough memory for the background";
         return false;
       }
@@ -357,33 +381,8 @@ bool AnimationLoader::Step(AnimationError* error) {
       stage_ = Stage::kRepeatFlags;
       return true;
     }
-    case Stage::kRepeatFlags: {
-      const std::uint32_t count = h.lastFrame - h.firstFrame + 1;
-      if (HasRepeatFlags(h.version)) {
-        const std::int64_t flagBytes = 4 * static_cast<std::int64_t>(count);
-        if (fileSize_ - position_ < flagBytes) {
-          return Fail(error, fileSize_, Part::kRepeatFlags,
-                      "file ends inside the " + std::to_string(count) + " repeat flags");
-        }
-        std::unique_ptr<std::uint8_t[]> flags(new std::uint8_t[static_cast<std::size_t>(flagBytes)]);
-        if (ReadFully(flags.get(), static_cast<std::size_t>(flagBytes), stream_) !=
-            static_cast<std::size_t>(flagBytes)) {
-          return Fail(error, position_, Part::kRepeatFlags, "file ends inside the repeat flags");
-        }
-        // The first frame has no predecessor whose chunk it could share.
-        if (Le32(flags.get()) != 0) {
-          return Fail(error, position_, Part::kRepeatFlags, "the first frame is marked as a repeat");
-        }
-        for (std::uint32_t k = 0; k < count; ++k) {
-          tables_.repeatFlags[h.firstFrame + k] = static_cast<std::int32_t>(Le32(flags.get() + 4 * k));
-        }
-        position_ += flagBytes;
-      } else {
-        for (std::uint32_t f = h.firstFrame; f <= h.lastFrame; ++f) tables_.repeatFlags[f] = 0;
-      }
-      stage_ = Stage::kFrames;
-      return true;
-    }
+    case Stage::kRepeatFlags:
+      return StepRepeatFlags(error);
     case Stage::kFrames:
       return StepFrame(error);
     case Stage::kFinish: {
@@ -391,7 +390,7 @@ bool AnimationLoader::Step(AnimationError* error) {
       const std::size_t shown = picture_ < kBackgroundBufferSize ? picture_ : kBackgroundBufferSize;
       if ((*tables_.backgroundChunk)->DecodeClipped(tables_.backgroundBuffer, shown, kBackgroundBufferSize)
               .status != DecodeStatus::kOk) {
-        return Fail(error, h.backgroundOffset, Part::kBackground, "cannot be expanded");
+        return Fail(error, header_.backgroundOffset, Part::kBackground, "cannot be expanded");
       }
       Close();
       stage_ = Stage::kDone;
@@ -400,6 +399,67 @@ bool AnimationLoader::Step(AnimationError* error) {
     default:
       return false;
   }
+}
+
+bool AnimationLoader::StepHeader(AnimationError* error) {
+  AnimationHeader& h = header_;
+  if (memory_) {
+    if (!ReadAnimationHeaderBytes(memory_->all(), &h, error)) return false;
+    fileSize_ = static_cast<std::int64_t>(memory_->size());
+    memory_->Seek(static_cast<std::size_t>(h.backgroundOffset));  // within: the header checked the size
+  } else {
+    if (!ReadAnimationHeaderStream(stream_, &h, error)) return false;
+    fileSize_ = StreamSize(stream_);
+    if (fileSize_ < 0 || std::fseek(stream_, static_cast<long>(h.backgroundOffset), SEEK_SET) != 0) {
+      return Fail(error, h.backgroundOffset, Part::kHeader, "cannot seek to the background");
+    }
+  }
+  // The tables are written only once the header has proved sound, so
+  // that their owner never walks a frame range beyond its 9999 entries.
+  *tables_.frameRate = h.frameRate;
+  *tables_.firstFrame = h.firstFrame;
+  *tables_.lastFrame = h.lastFrame;
+  picture_ = static_cast<std::size_t>(h.width) * static_cast<std::size_t>(h.height);
+  position_ = h.backgroundOffset;
+  nextFrame_ = h.firstFrame;
+  stage_ = Stage::kBackground;
+  return true;
+}
+
+bool AnimationLoader::StepRepeatFlags(AnimationError* error) {
+  const AnimationHeader& h = header_;
+  const std::uint32_t count = h.lastFrame - h.firstFrame + 1;
+  if (HasRepeatFlags(h.version)) {
+    const std::int64_t flagBytes = 4 * static_cast<std::int64_t>(count);
+    if (fileSize_ - position_ < flagBytes) {
+      return Fail(error, fileSize_, Part::kRepeatFlags,
+                  "file ends inside the " + std::to_string(count) + " repeat flags");
+    }
+    const auto size = static_cast<std::size_t>(flagBytes);
+    std::vector<std::uint8_t> read;
+    ByteSpan flags;
+    if (memory_) {
+      memory_->Take(size, &flags);  // within: checked against the file size above
+    } else {
+      read.resize(size);
+      if (ReadFully(read.data(), size, stream_) != size) {
+        return Fail(error, position_, Part::kRepeatFlags, "file ends inside the repeat flags");
+      }
+      flags = read;
+    }
+    // The first frame has no predecessor whose chunk it could share.
+    if (LoadLe32(flags.data()) != 0) {
+      return Fail(error, position_, Part::kRepeatFlags, "the first frame is marked as a repeat");
+    }
+    for (std::uint32_t k = 0; k < count; ++k) {
+      tables_.repeatFlags[h.firstFrame + k] = static_cast<std::int32_t>(LoadLe32(flags.data() + 4 * k));
+    }
+    position_ += flagBytes;
+  } else {
+    for (std::uint32_t f = h.firstFrame; f <= h.lastFrame; ++f) tables_.repeatFlags[f] = 0;
+  }
+  stage_ = Stage::kFrames;
+  return true;
 }
 
 // Reads the chunk of frame nextFrame_, or shares the one before it.
@@ -413,8 +473,8 @@ bool AnimationLoader::StepFrame(AnimationError* error) {
     auto* chunk = new FrameChunk();
     tables_.frames[f] = chunk;
     std::size_t expanded = 0;
-    if (!ReadCheckedChunk(stream_, chunk, &position_, fileSize_, legacy ? kLegacyFrameBound : kFrameBound,
-                          Part::kFrame, f, &expanded, error)) {
+    if (!ReadCheckedChunk(stream_, Memory(), borrow_, chunk, &position_, fileSize_,
+                          legacy ? kLegacyFrameBound : kFrameBound, Part::kFrame, f, &expanded, error)) {
       if (error != nullptr && error->noMemory) {
         error->what = MemoryShortageText(f - h.firstFrame + 1, h.lastFrame - h.firstFrame + 1);
       }
@@ -434,28 +494,32 @@ bool AnimationLoader::StepFrame(AnimationError* error) {
   return true;
 }
 
+bool AnimationLoader::Run(AnimationError* error) {
+  Status status;
+  do {
+    status = Advance(std::chrono::hours(1), error);
+  } while (status == Status::kMore);
+  return status == Status::kDone;
+}
+
 bool LoadAnimationStream(std::FILE* stream, const AnimationTables& tables, AnimationError* error) {
   AnimationLoader loader(tables);
   loader.Attach(stream);
-  AnimationLoader::Status status;
-  do {
-    status = loader.Advance(std::chrono::hours(1), error);
-  } while (status == AnimationLoader::Status::kMore);
-  return status == AnimationLoader::Status::kDone;
+  return loader.Run(error);
 }
 
 bool LoadAnimation(const char* path, const AnimationTables& tables, AnimationError* error) {
   AnimationLoader loader(tables);
-  if (!loader.Open(path, error)) return false;
-  AnimationLoader::Status status;
-  do {
-    status = loader.Advance(std::chrono::hours(1), error);
-  } while (status == AnimationLoader::Status::kMore);
-  return status == AnimationLoader::Status::kDone;
+  return loader.Open(path, error) && loader.Run(error);
 }
 
 bool LoadAnimation(const char* path, const AnimationTables& tables) {
   return LoadAnimation(path, tables, nullptr);
+}
+
+OwnedTables::~OwnedTables() {
+  ReleaseFrames(View());
+  delete backgroundChunk;
 }
 
 void ReleaseFrames(const AnimationTables& tables) {

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "anim/frame_chunk.h"
 
@@ -83,9 +85,17 @@ bool IsRegularFile(const char* path);
 bool ReadAnimationHeader(const char* path, AnimationHeader* header);
 // The same from a stream of any position (it seeks to the start).
 bool ReadAnimationHeaderStream(std::FILE* stream, AnimationHeader* header, AnimationError* error);
+// The same from a whole file in memory.
+bool ReadAnimationHeaderBytes(ByteSpan file, AnimationHeader* header, AnimationError* error);
+
+// Where the first frame chunk of a file with this (checked) header starts:
+// after the background chunk and, from 939 on, the repeat flags. -1 when
+// the file ends inside the background chunk's header.
+std::int64_t FramesOffsetOf(ByteSpan file, const AnimationHeader& header);
 
 // Checks the header; on success sets the four size globals.
 bool ProbeAnimationHeader(const char* path);
+bool ProbeAnimationBytes(ByteSpan file);
 
 // The tables that a load fills; they are the Player's fields.
 struct AnimationTables {
@@ -97,6 +107,30 @@ struct AnimationTables {
   FrameChunk** backgroundChunk;
   std::uint8_t* backgroundBuffer;  // kBackgroundBufferSize bytes
   std::uint8_t* legacyScratch;     // kLegacyScratchSize bytes
+};
+
+// Tables of their own, on the heap, for whatever loads an animation besides
+// the Player (whose fields are its tables): kivtool, tests, fuzz targets.
+// The chunks go with the tables.
+struct OwnedTables {
+  OwnedTables() = default;
+  ~OwnedTables();
+  OwnedTables(const OwnedTables&) = delete;
+  OwnedTables& operator=(const OwnedTables&) = delete;
+
+  AnimationTables View() {
+    return {&frameRate,    &firstFrame,      &lastFrame,       frames.data(),
+            repeatFlags.data(), &backgroundChunk, backgroundBuffer.get(), legacyScratch.get()};
+  }
+
+  float frameRate = 12.5f;
+  std::uint32_t firstFrame = 0;
+  std::uint32_t lastFrame = 0;
+  std::vector<FrameChunk*> frames = std::vector<FrameChunk*>(kMaxFrames, nullptr);
+  std::vector<std::int32_t> repeatFlags = std::vector<std::int32_t>(kMaxFrames, 0);
+  FrameChunk* backgroundChunk = nullptr;
+  std::unique_ptr<std::uint8_t[]> backgroundBuffer{new std::uint8_t[kBackgroundBufferSize]()};
+  std::unique_ptr<std::uint8_t[]> legacyScratch{new std::uint8_t[kLegacyScratchSize]};
 };
 
 // Loads the whole animation into the tables. Chunks read before a failure
@@ -130,9 +164,15 @@ class AnimationLoader {
   bool Open(const char* path, AnimationError* error);
   // Reads from a stream that the caller keeps open until the load ends.
   void Attach(std::FILE* stream);
+  // Reads from a file in memory that the caller keeps until the load ends;
+  // with `borrow` the chunks point into it instead of copying their payload,
+  // and it must then outlive them.
+  void Attach(ByteSpan file, bool borrow = false);
   // Reads one piece, then more until `slice` has passed; kMore while pieces
   // remain. A zero slice reads exactly one piece.
   Status Advance(std::chrono::steady_clock::duration slice, AnimationError* error);
+  // Reads every piece that is left; true when the load is done.
+  bool Run(AnimationError* error);
   // Empty, or one line on the first chunk that expands past its picture
   // (the file is sound; the excess is not shown).
   const std::string& Note() const { return note_; }
@@ -141,12 +181,17 @@ class AnimationLoader {
   enum class Stage { kHeader, kBackground, kRepeatFlags, kFrames, kFinish, kDone, kFailed };
   // One piece; false when the load failed (error filled).
   bool Step(AnimationError* error);
+  bool StepHeader(AnimationError* error);
+  bool StepRepeatFlags(AnimationError* error);
   bool StepFrame(AnimationError* error);
   void Close();
+  ByteReader* Memory() { return memory_ ? &*memory_ : nullptr; }
 
   AnimationTables tables_;
   std::FILE* stream_ = nullptr;
   std::FILE* ownedStream_ = nullptr;
+  std::optional<ByteReader> memory_;
+  bool borrow_ = false;
   std::unique_ptr<char[]> streamBuffer_;
   Stage stage_ = Stage::kHeader;
   AnimationHeader header_{};

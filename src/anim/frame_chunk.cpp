@@ -8,15 +8,9 @@
 namespace kiv {
 namespace {
 
-constexpr char kChunkTag[4] = {'F', 'R', 'M', 'E'};
 constexpr std::int32_t kMaxLiteral = 123;     // the encoder's literal limit
 constexpr std::int32_t kMaxRun = 32760;       // the encoder's run limit (0x7FF8)
 constexpr std::size_t kUnknownReadStep = 1u << 20;
-
-std::uint32_t ReadLe32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
 
 // Bytes from the stream's position to its end, or -1 when it cannot seek.
 std::int64_t BytesLeft(std::FILE* stream) {
@@ -140,10 +134,11 @@ std::size_t ReadFully(void* destination, std::size_t size, std::FILE* stream) {
   return got;
 }
 
-FrameChunk::~FrameChunk() { delete[] payload; }
+FrameChunk::~FrameChunk() { Clear(); }
 
 void FrameChunk::Clear() {
-  delete[] payload;
+  if (!borrowed_) delete[] payload;
+  borrowed_ = false;
   payload = nullptr;
   compressedSize = 0;
 }
@@ -158,15 +153,43 @@ bool FrameChunk::ReadChunk(std::FILE* stream, std::uint64_t available) {
   return ReadChunkChecked(stream, available) == ChunkReadStatus::kOk;
 }
 
-ChunkReadStatus FrameChunk::ReadChunkChecked(std::FILE* stream, std::uint64_t available) {
+ChunkReadStatus FrameChunk::ReadChunkChecked(ByteReader& reader, std::uint32_t* declaredLength, bool borrow) {
+  ByteSpan tag;
+  if (!reader.Take(4, &tag)) return ChunkReadStatus::kShortTag;
+  if (std::memcmp(tag.data(), kChunkTag, 4) != 0) return ChunkReadStatus::kBadTag;
+  std::uint32_t length = 0;
+  if (!reader.ReadLe32(&length)) return ChunkReadStatus::kShortLength;
+  if (declaredLength != nullptr) *declaredLength = length;
+  ByteSpan bytes;
+  if (length > static_cast<std::uint32_t>(INT32_MAX) || !reader.Take(length, &bytes)) {
+    return ChunkReadStatus::kTooLong;
+  }
+  Clear();
+  if (length == 0) return ChunkReadStatus::kOk;
+  if (borrow) {
+    // Never written through: every change to a payload replaces it.
+    payload = const_cast<std::uint8_t*>(bytes.data());
+    borrowed_ = true;
+  } else {
+    payload = new (std::nothrow) std::uint8_t[length];
+    if (payload == nullptr) return ChunkReadStatus::kNoMemory;
+    std::memcpy(payload, bytes.data(), length);
+  }
+  compressedSize = static_cast<std::int32_t>(length);
+  return ChunkReadStatus::kOk;
+}
+
+ChunkReadStatus FrameChunk::ReadChunkChecked(std::FILE* stream, std::uint64_t available,
+                                             std::uint32_t* declaredLength) {
   if (stream == nullptr) return ChunkReadStatus::kNoStream;
-  std::uint8_t head[8];
+  std::uint8_t head[kChunkHeaderSize];
   if (ReadFully(head, 4, stream) != 4) return ChunkReadStatus::kShortTag;
   if (std::memcmp(head, kChunkTag, 4) != 0) return ChunkReadStatus::kBadTag;
   if (ReadFully(head + 4, 4, stream) != 4) return ChunkReadStatus::kShortLength;
-  const std::uint32_t length = ReadLe32(head + 4);
+  const std::uint32_t length = LoadLe32(head + 4);
+  if (declaredLength != nullptr) *declaredLength = length;
   const bool sizeKnown = available != UINT64_MAX;
-  const std::uint64_t left = available >= 8 ? available - 8 : 0;
+  const std::uint64_t left = available >= kChunkHeaderSize ? available - kChunkHeaderSize : 0;
   // compressedSize is signed: a longer payload cannot be held.
   if (length > static_cast<std::uint32_t>(INT32_MAX)) {
     return ChunkReadStatus::kTooLong;

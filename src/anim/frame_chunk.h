@@ -8,7 +8,13 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "resources/byte_reader.h"
+
 namespace kiv {
+
+// A chunk is the tag "FRME", a 32-bit payload length and the payload.
+constexpr char kChunkTag[4] = {'F', 'R', 'M', 'E'};
+constexpr std::int64_t kChunkHeaderSize = 8;
 
 constexpr std::int32_t kLegacyWidth = 768;
 constexpr std::int32_t kLegacyHeight = 576;
@@ -62,7 +68,15 @@ class FrameChunk {
   // the chunk then keeps what the stream still holds as a partial payload
   // (compressedSize = the bytes held).
   bool ReadChunk(std::FILE* stream, std::uint64_t available);
-  ChunkReadStatus ReadChunkChecked(std::FILE* stream, std::uint64_t available);
+  // declaredLength, when given, receives the length field once it was read.
+  ChunkReadStatus ReadChunkChecked(std::FILE* stream, std::uint64_t available,
+                                   std::uint32_t* declaredLength = nullptr);
+  // The same from bytes in memory: reads one chunk at the reader's position;
+  // a length beyond what is left is kTooLong. The payload is copied, or with
+  // `borrow` points into the reader's bytes, which must then outlive the
+  // chunk (the chunk never frees nor writes them).
+  ChunkReadStatus ReadChunkChecked(ByteReader& reader, std::uint32_t* declaredLength = nullptr,
+                                   bool borrow = false);
   // Expands the payload into destination, which holds `capacity` bytes. Never
   // writes past capacity nor reads past the payload; returns false when the
   // chunk is corrupt (it then stops at the bad token).
@@ -89,6 +103,9 @@ class FrameChunk {
 
   std::uint8_t* payload = nullptr;
   std::int32_t compressedSize = 0;
+
+ private:
+  bool borrowed_ = false;  // payload points into bytes that the chunk does not own
 };
 
 }  // namespace kiv

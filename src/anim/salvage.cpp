@@ -5,43 +5,29 @@
 #include "anim/frame_chunk.h"
 
 namespace kiv {
-namespace {
-
-constexpr std::int64_t kChunkHeaderSize = 8;  // "FRME" and the length
-
-std::uint32_t Le32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-}  // namespace
 
 // The strict load stopped at the first damaged frame. Walk the frames again,
 // keeping every chunk that reads and checks: after a chunk whose tokens are
 // bad the next chunk still lies where its length says, but after a chunk
 // that cannot be read (cut file, bad tag) nothing further can be found.
-bool SalvageFrames(std::FILE* stream, std::uint64_t fileSize, const AnimationHeader& header,
-                   const AnimationError& error, const AnimationTables& tables,
-                   std::vector<std::string>* damage) {
-  if (error.part != AnimationError::Part::kFrame || stream == nullptr) return false;
+bool SalvageFrames(ByteSpan file, const AnimationHeader& header, const AnimationError& error,
+                   const AnimationTables& tables, std::vector<std::string>* damage) {
+  if (error.part != AnimationError::Part::kFrame) return false;
   ReleaseFrames(tables);
   damage->assign(kMaxFrames, std::string());
-  const std::uint32_t first = header.firstFrame;
-  const std::uint32_t last = header.lastFrame;
   const bool legacy = IsLegacyVersion(header.version);
   // The buffer each frame is expanded into bounds it, as in a strict load.
   const std::size_t frameBound = legacy ? kLegacyScratchSize : kFrameBufferSize;
 
-  // Skip the background chunk and the repeat flags, which the load checked.
-  std::int64_t position = header.backgroundOffset;
-  std::uint8_t head[kChunkHeaderSize] = {};
-  bool lost = std::fseek(stream, static_cast<long>(position), SEEK_SET) != 0 ||
-              std::fread(head, 1, sizeof head, stream) != sizeof head;
-  position += kChunkHeaderSize + static_cast<std::int64_t>(Le32(head + 4));
-  if (HasRepeatFlags(header.version)) position += 4 * static_cast<std::int64_t>(last - first + 1);
+  // The background chunk and the repeat flags were checked by the load.
+  ByteReader reader(file);
+  const std::int64_t framesOffset = FramesOffsetOf(file, header);
+  // Frames that would start past the end are each reported as unreadable.
+  if (framesOffset < 0 || !reader.Seek(static_cast<std::size_t>(framesOffset))) reader.Seek(file.size());
+  bool lost = false;
 
   std::string lostAt;
-  for (std::uint32_t f = first; f <= last; ++f) {
+  for (std::uint32_t f = header.firstFrame; f <= header.lastFrame; ++f) {
     std::string& reason = (*damage)[f];
     if (tables.repeatFlags[f] != 0) {
       tables.frames[f] = tables.frames[f - 1];
@@ -54,17 +40,12 @@ bool SalvageFrames(std::FILE* stream, std::uint64_t fileSize, const AnimationHea
       continue;
     }
     auto chunk = std::make_unique<FrameChunk>();
-    const std::int64_t left = static_cast<std::int64_t>(fileSize) - position;
-    const bool read = std::fseek(stream, static_cast<long>(position), SEEK_SET) == 0 &&
-                      chunk->ReadChunkChecked(stream, left > 0 ? static_cast<std::uint64_t>(left) : 0) ==
-                          ChunkReadStatus::kOk;
-    if (!read) {
+    if (chunk->ReadChunkChecked(reader) != ChunkReadStatus::kOk) {
       reason = strictReason.empty() ? "chunk cannot be read" : strictReason;
       lost = true;
       lostAt = "lies after the damage in frame " + std::to_string(f);
       continue;
     }
-    position += kChunkHeaderSize + chunk->compressedSize;
     if (chunk->CheckTokens(frameBound).status != DecodeStatus::kOk ||
         (legacy && !chunk->ConvertLegacyFrame(tables.legacyScratch, kLegacyScratchSize))) {
       reason = strictReason.empty() ? "tokens do not fit the picture" : strictReason;
@@ -73,6 +54,16 @@ bool SalvageFrames(std::FILE* stream, std::uint64_t fileSize, const AnimationHea
     tables.frames[f] = chunk.release();
   }
   return true;
+}
+
+bool SalvageFrames(std::FILE* stream, std::uint64_t fileSize, const AnimationHeader& header,
+                   const AnimationError& error, const AnimationTables& tables,
+                   std::vector<std::string>* damage) {
+  if (error.part != AnimationError::Part::kFrame || stream == nullptr) return false;
+  std::vector<std::uint8_t> file(fileSize);
+  if (std::fseek(stream, 0, SEEK_SET) != 0) return false;
+  file.resize(ReadFully(file.data(), file.size(), stream));
+  return SalvageFrames(file, header, error, tables, damage);
 }
 
 }  // namespace kiv

@@ -11,11 +11,13 @@
 
 namespace kiv {
 
-// stream: the file the load read (any position); fileSize its size in bytes.
-// header: as the load read it; error: where the load stopped. The frames of
-// tables are released and read again. Fills damage with one entry per frame
+// file: the bytes the load read; header: as the load read it; error: where
+// the load stopped. The frames of tables are released and read again. Fills damage with one entry per frame
 // number (empty for a frame kept). False, with nothing changed, when the
 // damage is not in a frame: then no frame's place in the file is known.
+bool SalvageFrames(ByteSpan file, const AnimationHeader& header, const AnimationError& error,
+                   const AnimationTables& tables, std::vector<std::string>* damage);
+// The same from a stream (read from its start); fileSize its size in bytes.
 bool SalvageFrames(std::FILE* stream, std::uint64_t fileSize, const AnimationHeader& header,
                    const AnimationError& error, const AnimationTables& tables,
                    std::vector<std::string>* damage);

@@ -40,6 +40,10 @@ namespace {
 
 // The start-up sequence up to the main loop: the exit code of a failed or
 // unneeded start, or 0 with the running Player in *started.
+// Kept in one piece on purpose: each failure takes down what the steps
+// before it put up, in an order of its own (sound before or after the
+// display, the box before or after the file system), and side by side with
+// the steps those orders read plainly.
 int StartUp(AppServices& services, HINSTANCE module, HINSTANCE previousInstance,
             const char* commandLine, int showState, AppModule** started) {
   if (commandLine == nullptr || commandLine[0] == '\0') {

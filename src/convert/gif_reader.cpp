@@ -80,6 +80,49 @@ void GifReader::Dispose() {
   disposal_ = DISPOSAL_UNSPECIFIED;
 }
 
+// Draws the frame just described onto the canvas, clipped to it; false when
+// the frame's lines cannot be read.
+bool GifReader::DrawFrame(const GraphicsControlBlock& control, const ColorMapObject* map, std::string* error) {
+  const GifImageDesc& image = gif_->Image;
+  line_.resize(static_cast<std::size_t>(image.Width));
+  // Interlaced rows come in four passes: every 8th from 0, every 8th from
+  // 4, every 4th from 2, every 2nd from 1.
+  static constexpr int kStart[4] = {0, 4, 2, 1};
+  static constexpr int kStep[4] = {8, 8, 4, 2};
+  const int passes = image.Interlace ? 4 : 1;
+  for (int pass = 0; pass < passes; ++pass) {
+    const int start = image.Interlace ? kStart[pass] : 0;
+    const int step = image.Interlace ? kStep[pass] : 1;
+    for (int row = start; row < image.Height; row += step) {
+      if (image.Width > 0 && DGifGetLine(gif_, line_.data(), image.Width) == GIF_ERROR) {
+        Fail(gif_->Error, error);
+        return false;
+      }
+      const std::int64_t y = static_cast<std::int64_t>(image.Top) + row;
+      if (y >= height_) continue;
+      for (int x = 0; x < image.Width; ++x) {
+        const std::int64_t column = static_cast<std::int64_t>(image.Left) + x;
+        const int value = line_[static_cast<std::size_t>(x)];
+        if (column >= width_ || value == control.TransparentColor) continue;
+        std::uint8_t* pixel = &canvas_[4 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+                                            static_cast<std::size_t>(column))];
+        // An index past the colour table shows black.
+        const GifColorType colour = value < map->ColorCount ? map->Colors[value] : GifColorType{0, 0, 0};
+        pixel[0] = colour.Red;
+        pixel[1] = colour.Green;
+        pixel[2] = colour.Blue;
+        pixel[3] = 255;
+      }
+    }
+  }
+  disposal_ = control.DisposalMode;
+  left_ = std::min<std::int32_t>(image.Left, width_);
+  top_ = std::min<std::int32_t>(image.Top, height_);
+  right_ = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(image.Left) + image.Width, width_));
+  bottom_ = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(image.Top) + image.Height, height_));
+  return true;
+}
+
 ReadStatus GifReader::Next(Picture* picture, std::uint32_t* centiseconds, std::string* error) {
   if (gif_ == nullptr) {
     *error = "not open";
@@ -129,42 +172,7 @@ ReadStatus GifReader::Next(Picture* picture, std::uint32_t* centiseconds, std::s
     }
     Dispose();
     if (control.DisposalMode == DISPOSE_PREVIOUS) saved_ = canvas_;
-    line_.resize(static_cast<std::size_t>(image.Width));
-    // Interlaced rows come in four passes: every 8th from 0, every 8th from
-    // 4, every 4th from 2, every 2nd from 1.
-    static constexpr int kStart[4] = {0, 4, 2, 1};
-    static constexpr int kStep[4] = {8, 8, 4, 2};
-    const int passes = image.Interlace ? 4 : 1;
-    for (int pass = 0; pass < passes; ++pass) {
-      const int start = image.Interlace ? kStart[pass] : 0;
-      const int step = image.Interlace ? kStep[pass] : 1;
-      for (int row = start; row < image.Height; row += step) {
-        if (image.Width > 0 && DGifGetLine(gif_, line_.data(), image.Width) == GIF_ERROR) {
-          Fail(gif_->Error, error);
-          return ReadStatus::kError;
-        }
-        const std::int64_t y = static_cast<std::int64_t>(image.Top) + row;
-        if (y >= height_) continue;
-        for (int x = 0; x < image.Width; ++x) {
-          const std::int64_t column = static_cast<std::int64_t>(image.Left) + x;
-          const int value = line_[static_cast<std::size_t>(x)];
-          if (column >= width_ || value == control.TransparentColor) continue;
-          std::uint8_t* pixel = &canvas_[4 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
-                                              static_cast<std::size_t>(column))];
-          // An index past the colour table shows black.
-          const GifColorType colour = value < map->ColorCount ? map->Colors[value] : GifColorType{0, 0, 0};
-          pixel[0] = colour.Red;
-          pixel[1] = colour.Green;
-          pixel[2] = colour.Blue;
-          pixel[3] = 255;
-        }
-      }
-    }
-    disposal_ = control.DisposalMode;
-    left_ = std::min<std::int32_t>(image.Left, width_);
-    top_ = std::min<std::int32_t>(image.Top, height_);
-    right_ = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(image.Left) + image.Width, width_));
-    bottom_ = static_cast<std::int32_t>(std::min<std::int64_t>(static_cast<std::int64_t>(image.Top) + image.Height, height_));
+    if (!DrawFrame(control, map, error)) return ReadStatus::kError;
     picture->width = width_;
     picture->height = height_;
     picture->indexed = false;

@@ -12,7 +12,9 @@
 
 #include "convert/png_io.h"
 
+struct ColorMapObject;
 struct GifFileType;
+struct GraphicsControlBlock;
 
 namespace kiv {
 
@@ -44,6 +46,7 @@ class GifReader {
   bool Start(const PictureLimits& limits, std::string* error);
   bool Fail(int gifError, std::string* error);
   void Dispose();
+  bool DrawFrame(const GraphicsControlBlock& control, const ColorMapObject* map, std::string* error);
 
   Source source_;
   GifFileType* gif_ = nullptr;

@@ -137,6 +137,41 @@ std::string SizeText(std::int64_t width, std::int64_t height) {
   return std::to_string(width) + "x" + std::to_string(height);
 }
 
+// Reads a palette picture as indices with its palette (entries past the PLTE
+// are opaque black), anything else as 8-bit RGBA; the bytes per pixel.
+std::size_t SetUpTransforms(png_structp png, png_infop info, Picture* picture) {
+  const int colourType = png_get_color_type(png, info);
+  const int bitDepth = png_get_bit_depth(png, info);
+  picture->indexed = colourType == PNG_COLOR_TYPE_PALETTE;
+  if (!picture->indexed) {
+    if (bitDepth == 16) png_set_scale_16(png);
+    if (colourType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
+    const bool keyed = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    if (keyed) png_set_tRNS_to_alpha(png);
+    if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+    if ((colourType & PNG_COLOR_MASK_ALPHA) == 0 && !keyed) png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+    return 4;
+  }
+  if (bitDepth < 8) png_set_packing(png);
+  png_colorp colours = nullptr;
+  int count = 0;
+  png_get_PLTE(png, info, &colours, &count);
+  png_bytep alpha = nullptr;
+  int alphaCount = 0;
+  if (png_get_valid(png, info, PNG_INFO_tRNS) != 0) png_get_tRNS(png, info, &alpha, &alphaCount, nullptr);
+  picture->palette.assign(4 * 256, 0);
+  for (int i = 0; i < 256; ++i) {
+    std::uint8_t* entry = &picture->palette[4 * static_cast<std::size_t>(i)];
+    if (i < count) {
+      entry[0] = colours[i].red;
+      entry[1] = colours[i].green;
+      entry[2] = colours[i].blue;
+    }
+    entry[3] = i < alphaCount ? alpha[i] : 255;
+  }
+  return 1;
+}
+
 ReadStatus ReadPngFrom(PngInput& input, const PictureLimits& limits, Picture* picture,
                        std::string* error) {
   png_byte signature[8];
@@ -187,38 +222,7 @@ ReadStatus ReadPngFrom(PngInput& input, const PictureLimits& limits, Picture* pi
               SizeText(limits.width, limits.height);
     png_error(png, "wrong size");
   }
-  const int colourType = png_get_color_type(png, info);
-  const int bitDepth = png_get_bit_depth(png, info);
-  picture->indexed = colourType == PNG_COLOR_TYPE_PALETTE;
-  std::size_t channels = 4;
-  if (picture->indexed) {
-    channels = 1;
-    if (bitDepth < 8) png_set_packing(png);
-    png_colorp colours = nullptr;
-    int count = 0;
-    png_get_PLTE(png, info, &colours, &count);
-    png_bytep alpha = nullptr;
-    int alphaCount = 0;
-    if (png_get_valid(png, info, PNG_INFO_tRNS) != 0) png_get_tRNS(png, info, &alpha, &alphaCount, nullptr);
-    // Entries past the PLTE read as opaque black.
-    picture->palette.assign(4 * 256, 0);
-    for (int i = 0; i < 256; ++i) {
-      std::uint8_t* entry = &picture->palette[4 * static_cast<std::size_t>(i)];
-      if (i < count) {
-        entry[0] = colours[i].red;
-        entry[1] = colours[i].green;
-        entry[2] = colours[i].blue;
-      }
-      entry[3] = i < alphaCount ? alpha[i] : 255;
-    }
-  } else {
-    if (bitDepth == 16) png_set_scale_16(png);
-    if (colourType == PNG_COLOR_TYPE_GRAY && bitDepth < 8) png_set_expand_gray_1_2_4_to_8(png);
-    const bool keyed = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
-    if (keyed) png_set_tRNS_to_alpha(png);
-    if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
-    if ((colourType & PNG_COLOR_MASK_ALPHA) == 0 && !keyed) png_set_filler(png, 0xff, PNG_FILLER_AFTER);
-  }
+  const std::size_t channels = SetUpTransforms(png, info, picture);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
   const std::size_t rowBytes = png_get_rowbytes(png, info);

@@ -6,11 +6,20 @@ extern const std::size_t kData_fontsheet_tga_size;
 namespace kiv {
 namespace {
 
-// The font sheet is a TGA whose 256-entry colour map starts after the
-// 18-byte header, stored blue, green, red.
 constexpr std::size_t kColourMapOffset = 18;
 
 }  // namespace
+
+bool ReadSheetColours(const std::uint8_t* sheet, std::size_t size, std::uint8_t* rgb) {
+  if (size < kColourMapOffset + kPaletteBytes) return false;
+  const std::uint8_t* map = sheet + kColourMapOffset;
+  for (std::size_t i = 0; i < kPaletteEntries; ++i) {
+    rgb[3 * i + 0] = map[3 * i + 2];
+    rgb[3 * i + 1] = map[3 * i + 1];
+    rgb[3 * i + 2] = map[3 * i + 0];
+  }
+  return true;
+}
 
 void BuildScreenPalette(std::uint8_t* palette) {
   palette[0] = palette[1] = palette[2] = 0;
@@ -37,16 +46,9 @@ void BuildScreenPalette(std::uint8_t* palette) {
   }
 }
 
-std::vector<std::uint8_t> ScreenPalette() {
+std::vector<std::uint8_t> ComputeScreenPalette() {
   std::vector<std::uint8_t> palette(kPaletteBytes, 0);
-  if (kData_fontsheet_tga_size >= kColourMapOffset + kPaletteBytes) {
-    const std::uint8_t* map = kData_fontsheet_tga + kColourMapOffset;
-    for (std::size_t i = 0; i < kPaletteEntries; ++i) {
-      palette[3 * i + 0] = map[3 * i + 2];
-      palette[3 * i + 1] = map[3 * i + 1];
-      palette[3 * i + 2] = map[3 * i + 0];
-    }
-  }
+  ReadSheetColours(kData_fontsheet_tga, kData_fontsheet_tga_size, palette.data());
   BuildScreenPalette(palette.data());
   return palette;
 }

@@ -16,8 +16,13 @@ constexpr std::uint8_t TransparentIndex = 127;
 // ramps; entries 1 to 63 (the font sheet's colours) keep their values.
 void BuildScreenPalette(std::uint8_t* palette /* 768 bytes */);
 
-// The palette the player shows: the font sheet's colour map with the ramps
-// on top. 768 bytes, red green blue.
-std::vector<std::uint8_t> ScreenPalette();
+// The font sheet's colour map, stored blue, green, red after its 18-byte
+// TGA header, as 768 bytes red, green, blue into rgb; false (rgb untouched)
+// when the sheet is too short to hold it.
+bool ReadSheetColours(const std::uint8_t* sheet, std::size_t size, std::uint8_t* rgb);
+
+// Works out the palette the player shows: the font sheet's colour map with
+// the ramps on top. 768 bytes, red green blue.
+std::vector<std::uint8_t> ComputeScreenPalette();
 
 }  // namespace kiv

@@ -1,5 +1,7 @@
 #include "display/display.h"
 
+#include <cstdio>
+
 namespace kiv {
 namespace {
 
@@ -20,5 +22,9 @@ Display& CurrentDisplay() {
 }
 
 void SetCurrentDisplay(Display* display) { currentDisplay = display; }
+
+void FormatCaption(char* buffer, std::size_t size, const char* path) {
+  std::snprintf(buffer, size, "%s - KIV Player 3.1", path != nullptr ? path : "");
+}
 
 }  // namespace kiv

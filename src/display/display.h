@@ -3,6 +3,7 @@
 // and the browser). The SDL window's display is in display/sdl/.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -73,5 +74,9 @@ class MemoryDisplay : public Display {
 // renderer has put in place; until then a memory display without a mode.
 Display& CurrentDisplay();
 void SetCurrentDisplay(Display* display);  // null restores the memory display
+
+// The window caption for an animation path, "PATH - KIV Player 3.1", cut to
+// fit size bytes (255 characters in the caption's 256-byte buffer).
+void FormatCaption(char* buffer, std::size_t size, const char* path);
 
 }  // namespace kiv

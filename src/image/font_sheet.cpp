@@ -5,7 +5,9 @@
 #include <new>
 #include <vector>
 
+#include "convert/screen_palette.h"
 #include "image/image.h"
+#include "resources/byte_reader.h"
 
 namespace kiv {
 
@@ -18,11 +20,6 @@ constexpr std::size_t kColourMapSize = 256 * 3;
 constexpr std::size_t kFooterSize = 26;
 constexpr std::size_t kTableSize = 4 * kSheetHeight;
 constexpr std::size_t kScratchSize = 2 * kSheetWidth;  // longest scan line accepted
-
-std::uint32_t ReadU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
 
 // Decodes one scan line's packets into exactly kSheetWidth pixels; false when
 // a packet is cut short or the line comes out longer or shorter.
@@ -64,13 +61,12 @@ std::int32_t Image::LoadSheetFromMemory(const std::uint8_t* data, std::size_t si
     return 0;
   }
   const std::size_t tableOffset = size - kFooterSize - kTableSize;
-  const std::uint8_t* table = data + tableOffset;
+  ByteReader table(ByteSpan(data, size));
+  table.Seek(tableOffset);
   // Entry i and i + 1 bound stored line i; the footer's first field, right
   // after the table, ends the last line.
   std::uint32_t bounds[kSheetHeight + 1];
-  for (std::size_t i = 0; i <= kSheetHeight; ++i) {
-    bounds[i] = ReadU32(table + 4 * i);
-  }
+  for (std::uint32_t& bound : bounds) table.ReadLe32(&bound);
   if (bounds[0] < imageDataStart || bounds[kSheetHeight] > tableOffset) {
     return 0;
   }
@@ -104,13 +100,7 @@ std::int32_t Image::LoadSheetFromMemory(const std::uint8_t* data, std::size_t si
   height_ = static_cast<std::int32_t>(kSheetHeight);
   x_ = 0;
   y_ = 0;
-  // The colour map holds blue, green, red.
-  const std::uint8_t* map = data + kColourMapOffset;
-  for (std::size_t i = 0; i < 256; ++i) {
-    palette_[3 * i + 0] = map[3 * i + 2];
-    palette_[3 * i + 1] = map[3 * i + 1];
-    palette_[3 * i + 2] = map[3 * i + 0];
-  }
+  ReadSheetColours(data, size, palette_);  // the size was checked above
   return 1;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/keys.h"
 #include "platform/win32.h"
 
 namespace platform::detail {
@@ -55,15 +56,7 @@ constexpr char kRequestForeground = 'F';
 constexpr char kRequestText = 'T';
 
 // ---- Keystrokes ------------------------------------------------------------------
-struct KeyCode {
-  std::uint8_t scan;  // PC scan code, set 1
-  bool extended;      // E0-prefixed key
-  WPARAM vk;          // virtual-key code
-};
-// The PC key at a position named as a browser's KeyboardEvent.code names it
-// ("KeyA", "ArrowUp", "Numpad8"); false for names no PC key has. The keypad's
-// virtual key follows NumLock, as its scan code does not.
-bool LookupKeyPosition(const char* position, bool numLock, KeyCode* code);
+using KeyCode = ::platform::KeyCode;
 // lParam of WM_KEYDOWN/WM_KEYUP.
 LPARAM KeystrokeLParam(std::uint8_t scan, bool extended, bool previouslyDown, bool released);
 // Posts WM_KEYDOWN/WM_KEYUP for a keystroke to the window that keystrokes go to.

@@ -9,6 +9,7 @@
 #include "image/text.h"
 #include "playback/composition.h"
 #include "playback/frame_clock.h"
+#include "resources/resource_manager.h"
 #include "shell/key_state.h"
 #include "shell/shell_flags.h"
 
@@ -52,7 +53,15 @@ void FormatStatusLine(char* buffer, std::size_t size, std::uint32_t currentFrame
                 static_cast<int>(lastFrame - firstFrame + 1), static_cast<double>(frameRate));
 }
 
-Player::Player(ResourceManager* /*resources*/) : loadSlice_(kLoadSlice) { CurrentPlayer = nullptr; }
+Player::Player(ResourceManager* resources) : resources_(resources), loadSlice_(kLoadSlice) {
+  CurrentPlayer = nullptr;
+}
+
+bool ProbeAnimation(ResourceManager* resources, const char* path) {
+  ByteSpan file;
+  if (resources != nullptr && resources->FileInMemory(path, &file)) return ProbeAnimationBytes(file);
+  return ProbeAnimationHeader(path);
+}
 
 Player::~Player() { ReleaseAll(); }
 
@@ -111,9 +120,7 @@ int Player::Update() {
   TickIdle = 0;
 
   if (State == kPlaying) {
-    // A rate that is not above 0 (0, negative, NaN) never makes a frame due.
-    const double interval =
-        FrameRate > 0.0f ? kTicksPerSecond / static_cast<double>(FrameRate) : INFINITY;
+    const double interval = FrameInterval();
     if (!(interval <= clock.ElapsedTicks)) {
       if (keys[kScanEsc]) {
         PauseStep();
@@ -122,14 +129,7 @@ int Player::Update() {
       TickIdle = 1;
       return 1;
     }
-    // Show one frame; carry the remainder, drop whole surplus intervals.
-    clock.ElapsedTicks -= interval;
-    if (clock.ElapsedTicks / interval > kMaxSurplusLoop) {
-      clock.ElapsedTicks = std::fmod(clock.ElapsedTicks, interval);
-    }
-    while (clock.ElapsedTicks >= interval) {
-      clock.ElapsedTicks -= interval;
-    }
+    ConsumeInterval(clock, interval);
   } else {
     clock.ElapsedTicks = 0.0;
   }
@@ -145,22 +145,7 @@ int Player::Update() {
       if (keys[kScanEsc]) {
         return 0;  // this tick's drawing is not shown
       }
-      if (AnyKey(kScan1, kScanLeft, kScanUp)) {
-        ClearKeys(kScan1, kScanLeft, kScanUp);
-        CurrentFrame = CurrentFrame > FirstFrame ? CurrentFrame - 1 : LastFrame;
-      }
-      if (AnyKey(kScan2, kScanRight, kScanDown)) {
-        ClearKeys(kScan2, kScanRight, kScanDown);
-        CurrentFrame = CurrentFrame < LastFrame ? CurrentFrame + 1 : FirstFrame;
-      }
-      if (keys[kScan4]) {
-        keys[kScan4] = 0;
-        State = kPlaying;
-      }
-      if (keys[kScanL]) {
-        keys[kScanL] = 0;
-        BackgroundLayer = BackgroundLayer == 0 ? 1 : 0;
-      }
+      PausedKeys();
       break;
 
     case kPlaying:
@@ -199,10 +184,46 @@ int Player::Update() {
   return 1;
 }
 
+// Shows one frame: the clock keeps the remainder, whole surplus intervals go.
+void Player::ConsumeInterval(FrameClock& clock, double interval) {
+  clock.ElapsedTicks -= interval;
+  if (clock.ElapsedTicks / interval > kMaxSurplusLoop) {
+    clock.ElapsedTicks = std::fmod(clock.ElapsedTicks, interval);
+  }
+  while (clock.ElapsedTicks >= interval) {
+    clock.ElapsedTicks -= interval;
+  }
+}
+
+// The keys read while paused: step back or on, play, the background layer.
+void Player::PausedKeys() {
+  std::uint8_t* keys = KeyState::flags;
+  if (AnyKey(kScan1, kScanLeft, kScanUp)) {
+    ClearKeys(kScan1, kScanLeft, kScanUp);
+    CurrentFrame = CurrentFrame > FirstFrame ? CurrentFrame - 1 : LastFrame;
+  }
+  if (AnyKey(kScan2, kScanRight, kScanDown)) {
+    ClearKeys(kScan2, kScanRight, kScanDown);
+    CurrentFrame = CurrentFrame < LastFrame ? CurrentFrame + 1 : FirstFrame;
+  }
+  if (keys[kScan4]) {
+    keys[kScan4] = 0;
+    State = kPlaying;
+  }
+  if (keys[kScanL]) {
+    keys[kScanL] = 0;
+    BackgroundLayer = BackgroundLayer == 0 ? 1 : 0;
+  }
+}
+
+double Player::FrameInterval() const {
+  // A rate that is not above 0 (0, negative, NaN) never makes a frame due.
+  return FrameRate > 0.0f ? kTicksPerSecond / static_cast<double>(FrameRate) : INFINITY;
+}
+
 double Player::MsUntilNextFrame() const {
   const FrameClock& clock = TheFrameClock();
-  const double interval =
-      FrameRate > 0.0f ? kTicksPerSecond / static_cast<double>(FrameRate) : INFINITY;
+  const double interval = FrameInterval();
   if (!(interval < INFINITY) || clock.PeriodMs <= 0) return -1.0;
   const double ticksLeft = interval - clock.ElapsedTicks;
   if (ticksLeft <= 0.0) return 0.0;
@@ -223,7 +244,11 @@ bool TickUntilLoaded(Player& player) {
 bool Player::LoadSlice() {
   if (loader_ == nullptr) {
     loader_ = std::make_unique<AnimationLoader>(Tables());
-    if (!loader_->Open(AnimationPath, &loadError_)) {
+    ByteSpan file;
+    if (resources_ != nullptr && resources_->FileInMemory(AnimationPath, &file)) {
+      // The file system keeps the file until after the Player has gone.
+      loader_->Attach(file, true);
+    } else if (!loader_->Open(AnimationPath, &loadError_)) {
       loader_.reset();
       return false;
     }

@@ -14,6 +14,7 @@
 
 namespace kiv {
 
+class FrameClock;
 class Image;
 class ResourceManager;
 
@@ -21,7 +22,8 @@ class Player : public AppModule {
  public:
   enum : std::int32_t { kPaused = 1, kPlaying = 2, kLoading = 3 };
 
-  // Keeps nothing of the resource manager; clears CurrentPlayer.
+  // The animation is read from memory when a file system of `resources`
+  // (may be null) holds it there, from disk otherwise. Clears CurrentPlayer.
   explicit Player(ResourceManager* resources);
   // Frees whatever Shutdown has not (Shutdown is the normal way).
   ~Player() override;
@@ -43,6 +45,9 @@ class Player : public AppModule {
   // the frame clock, 0 when one is due now, negative when the rate never
   // makes one due. A caller that sleeps this long wakes no earlier than needed.
   double MsUntilNextFrame() const;
+  // Clock ticks from one frame to the next (100 / FrameRate); infinite for a
+  // rate that never makes a frame due.
+  double FrameInterval() const;
   // How long one Loading tick reads (10 ms; zero reads one piece per tick).
   void SetLoadSlice(std::chrono::steady_clock::duration slice) { loadSlice_ = slice; }
 
@@ -69,10 +74,13 @@ class Player : public AppModule {
   void DrawScreen(const char* versionLine, const char* creditLine);
   void DecodeFrame(std::uint32_t frame);
   void PauseStep();
+  void PausedKeys();
+  static void ConsumeInterval(FrameClock& clock, double interval);
   void ReleaseAll();
   // One Loading tick: false when the load failed.
   bool LoadSlice();
 
+  ResourceManager* resources_;
   bool loadFailed_ = false;
   AnimationError loadError_;
   // The load in progress; it reads a slice of the file per tick.
@@ -85,6 +93,11 @@ class Player : public AppModule {
 // drives the Player itself, offscreen. False when the load failed or the
 // Player ended; true once it is playing.
 bool TickUntilLoaded(Player& player);
+
+// The header probe of the file a Player of `resources` loads: from memory
+// when a file system holds the path there, from disk otherwise. Sets the
+// frame and screen size globals on success.
+bool ProbeAnimation(ResourceManager* resources, const char* path);
 
 // Formats the status line "Frame: %4i/%4i, FPS = %2.2f" into buffer.
 void FormatStatusLine(char* buffer, std::size_t size, std::uint32_t currentFrame,

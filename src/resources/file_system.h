@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "resources/byte_reader.h"
+
 namespace kiv {
 
 // The handle that Open hands out: a record owned by the file system.
@@ -23,6 +25,9 @@ class FileSystem {
   virtual std::size_t Read(void* buffer, std::size_t itemSize, std::size_t itemCount, FileHandle* handle) = 0;
   virtual std::size_t Write(const void* buffer, std::size_t itemSize, std::size_t itemCount,
                             FileHandle* handle) = 0;
+  // The whole file when this file system holds it in memory (its bytes stay
+  // valid while the file system holds the file); false otherwise.
+  virtual bool Contents(const char* /*name*/, ByteSpan* /*bytes*/) { return false; }
 
  protected:
   ~FileSystem() = default;  // destroyed through its own type

@@ -20,6 +20,24 @@ int ResourceManager::RegisterFileSystem(FileSystem* fileSystem) {
   return 0;
 }
 
+int ResourceManager::UnregisterFileSystem(FileSystem* fileSystem) {
+  int found = 0;
+  for (FileSystem*& place : fileSystems) {
+    if (place == fileSystem && place != nullptr) {
+      place = nullptr;
+      found = 1;
+    }
+  }
+  return found;
+}
+
+bool ResourceManager::FileInMemory(const char* name, ByteSpan* bytes) {
+  for (FileSystem* fileSystem : fileSystems) {
+    if (fileSystem != nullptr && fileSystem->Contents(name, bytes)) return true;
+  }
+  return false;
+}
+
 FileSystem* ResourceManager::FindFileSystem(const char* name) {
   if (name == nullptr) {
     return nullptr;

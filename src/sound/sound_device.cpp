@@ -29,9 +29,62 @@ constexpr DWORD kSoundBufferFlags = DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLPAN | DS
 
 bool TagIs(const std::uint8_t* tag, const char* name) { return std::memcmp(tag, name, 4) == 0; }
 
-std::uint32_t LittleEndian32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+// Walks the RIFF chunks up to the data chunk, reading the format record on
+// the way: false when there is no format record, a chunk is out of place or
+// too many are skipped. dataBytes is cut to what the file still holds.
+bool FindWavData(FileSystem* fileSystem, FileHandle* file, WAVEFORMATEX* format, std::uint32_t* dataBytes) {
+  auto skip = [&](std::uint32_t bytes) {
+    // A size beyond a signed 32-bit seek cannot lie inside a real file.
+    if (bytes > 0x7FFFFFFFu) return false;
+    fileSystem->Seek(file, static_cast<std::int32_t>(bytes), kSeekFromCurrent);
+    return true;
+  };
+
+  // Reads that come up short leave the previous bytes in place.
+  std::uint8_t tag[4] = {};
+  std::uint8_t size[4] = {};
+  fileSystem->Read(tag, 4, 1, file);
+  if (!TagIs(tag, "RIFF")) return false;
+  fileSystem->Read(size, 4, 1, file);
+
+  bool haveFormat = false;
+  int skipped = 0;
+  for (;;) {
+    fileSystem->Read(tag, 4, 1, file);
+    if (TagIs(tag, "WAVE")) {
+      // The format chunk must come first in the form.
+      fileSystem->Read(tag, 4, 1, file);
+      if (!TagIs(tag, "fmt ")) return false;
+      fileSystem->Read(size, 4, 1, file);
+      const std::uint32_t chunkBytes = LoadLe32(size);
+      // A longer chunk (an extended format) fills the record and the rest is skipped.
+      const std::uint32_t take = chunkBytes < sizeof(*format) ? chunkBytes : sizeof(*format);
+      fileSystem->Read(format, 1, take, file);
+      if (!skip(chunkBytes - take)) return false;
+      haveFormat = true;
+      continue;
+    }
+    if (TagIs(tag, "data")) {
+      fileSystem->Read(size, 4, 1, file);
+      *dataBytes = LoadLe32(size);
+      break;
+    }
+    fileSystem->Read(size, 4, 1, file);
+    if (!skip(LoadLe32(size))) return false;
+    if (++skipped > kMaxSkippedChunks) return false;
+  }
+  // Without a format record there is nothing to describe the samples with.
+  if (!haveFormat) return false;
+
+  // Never allocate more than the file still holds.
+  const std::int32_t here = fileSystem->Tell(file);
+  fileSystem->Seek(file, 0, kSeekFromEnd);
+  const std::int32_t end = fileSystem->Tell(file);
+  fileSystem->Seek(file, here, kSeekFromStart);
+  if (here < 0 || end < 0) return false;
+  const std::uint32_t available = end > here ? static_cast<std::uint32_t>(end - here) : 0;
+  if (*dataBytes > available) *dataBytes = available;
+  return true;
 }
 
 }  // namespace
@@ -89,59 +142,9 @@ Sound* SoundDevice::LoadWav(const char* name) {
     fileSystem->Close(file);
     return nullptr;
   };
-  auto skip = [&](std::uint32_t bytes) {
-    // A size beyond a signed 32-bit seek cannot lie inside a real file.
-    if (bytes > 0x7FFFFFFFu) return false;
-    fileSystem->Seek(file, static_cast<std::int32_t>(bytes), kSeekFromCurrent);
-    return true;
-  };
-
-  // Reads that come up short leave the previous bytes in place.
-  std::uint8_t tag[4] = {};
-  std::uint8_t size[4] = {};
-  fileSystem->Read(tag, 4, 1, file);
-  if (!TagIs(tag, "RIFF")) return fail();
-  fileSystem->Read(size, 4, 1, file);
-
   WAVEFORMATEX format{};
-  bool haveFormat = false;
-  int skipped = 0;
   std::uint32_t dataBytes = 0;
-  for (;;) {
-    fileSystem->Read(tag, 4, 1, file);
-    if (TagIs(tag, "WAVE")) {
-      // The format chunk must come first in the form.
-      fileSystem->Read(tag, 4, 1, file);
-      if (!TagIs(tag, "fmt ")) return fail();
-      fileSystem->Read(size, 4, 1, file);
-      const std::uint32_t chunkBytes = LittleEndian32(size);
-      // A longer chunk (an extended format) fills the record and the rest is skipped.
-      const std::uint32_t take = chunkBytes < sizeof(format) ? chunkBytes : sizeof(format);
-      fileSystem->Read(&format, 1, take, file);
-      if (!skip(chunkBytes - take)) return fail();
-      haveFormat = true;
-      continue;
-    }
-    if (TagIs(tag, "data")) {
-      fileSystem->Read(size, 4, 1, file);
-      dataBytes = LittleEndian32(size);
-      break;
-    }
-    fileSystem->Read(size, 4, 1, file);
-    if (!skip(LittleEndian32(size))) return fail();
-    if (++skipped > kMaxSkippedChunks) return fail();
-  }
-  // Without a format record there is nothing to describe the samples with.
-  if (!haveFormat) return fail();
-
-  // Never allocate more than the file still holds.
-  const std::int32_t here = fileSystem->Tell(file);
-  fileSystem->Seek(file, 0, kSeekFromEnd);
-  const std::int32_t end = fileSystem->Tell(file);
-  fileSystem->Seek(file, here, kSeekFromStart);
-  if (here < 0 || end < 0) return fail();
-  const std::uint32_t available = end > here ? static_cast<std::uint32_t>(end - here) : 0;
-  if (dataBytes > available) dataBytes = available;
+  if (!FindWavData(fileSystem, file, &format, &dataBytes)) return fail();
 
   sound = new (std::nothrow) Sound;
   if (sound == nullptr) return fail();

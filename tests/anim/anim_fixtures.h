@@ -31,26 +31,7 @@ inline std::string WriteScratch(const std::string& name, const std::vector<std::
   return path;
 }
 
-struct OwnedTables {
-  float frameRate = 12.5f;
-  std::uint32_t firstFrame = 0;
-  std::uint32_t lastFrame = 0;
-  std::vector<FrameChunk*> frames = std::vector<FrameChunk*>(kMaxFrames, nullptr);
-  std::vector<std::int32_t> repeatFlags = std::vector<std::int32_t>(kMaxFrames, 0);
-  FrameChunk* backgroundChunk = nullptr;
-  std::unique_ptr<std::uint8_t[]> backgroundBuffer{new std::uint8_t[kBackgroundBufferSize]()};
-  std::unique_ptr<std::uint8_t[]> legacyScratch{new std::uint8_t[kLegacyScratchSize]};
-
-  AnimationTables View() {
-    return {&frameRate,          &firstFrame,      &lastFrame,
-            frames.data(),       repeatFlags.data(), &backgroundChunk,
-            backgroundBuffer.get(), legacyScratch.get()};
-  }
-  ~OwnedTables() {
-    ReleaseFrames(View());
-    delete backgroundChunk;
-  }
-};
+using OwnedTables = kiv::OwnedTables;
 
 // Expands a chunk into a zeroed picture of `size` bytes.
 inline std::vector<std::uint8_t> Expanded(FrameChunk* chunk, std::size_t size) {

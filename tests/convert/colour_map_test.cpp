@@ -37,7 +37,7 @@ int BruteNearest(const std::vector<std::uint8_t>& palette, int r, int g, int b) 
 }
 
 TEST(ColourMapper, NearestAgreesWithAFullSearch) {
-  const std::vector<std::uint8_t> palette = ScreenPalette();
+  const std::vector<std::uint8_t> palette = ComputeScreenPalette();
   ColourMapper mapper(palette);
   std::srand(7);
   for (int i = 0; i < 20000; ++i) {
@@ -56,7 +56,7 @@ TEST(ColourMapper, NearestAgreesWithAFullSearch) {
 }
 
 TEST(ColourMapper, AlphaBelowHalfIsTheTransparentIndex) {
-  const std::vector<std::uint8_t> palette = ScreenPalette();
+  const std::vector<std::uint8_t> palette = ComputeScreenPalette();
   ColourMapper mapper(palette);
   // White opaque, white at alpha 127 and 128, a grey-ramp colour transparent.
   const Picture picture = RgbaPicture(4, 1, {255, 255, 255, 255, 255, 255, 255, 127,
@@ -73,7 +73,7 @@ TEST(ColourMapper, AlphaBelowHalfIsTheTransparentIndex) {
 }
 
 TEST(ColourMapper, PalettePicturesKeepNumbersWhereColoursRepeat) {
-  const std::vector<std::uint8_t> palette = ScreenPalette();
+  const std::vector<std::uint8_t> palette = ComputeScreenPalette();
   ColourMapper mapper(palette);
   // Black is both entry 0 and entry 64: a picture in the screen palette
   // keeps 64; the same black at another position takes the first entry.
@@ -107,7 +107,7 @@ TEST(ColourMapper, PalettePicturesKeepNumbersWhereColoursRepeat) {
 }
 
 TEST(ColourMapper, DitheringKeepsTheMeanOfAColourBetweenEntries) {
-  const std::vector<std::uint8_t> palette = ScreenPalette();
+  const std::vector<std::uint8_t> palette = ComputeScreenPalette();
   ColourMapper mapper(palette);
   // A flat grey between two ramp entries, with a transparent hole that
   // must stay a hole, and an exact colour that must stay exact.

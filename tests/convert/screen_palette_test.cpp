@@ -19,7 +19,7 @@ TEST(ScreenPalette, ShowsTheFontSheetColoursBelowTheRamps) {
   ASSERT_GE(sheet.size(), 18u + 768u);
   const std::uint8_t* map = sheet.data() + 18;  // stored blue, green, red
 
-  const std::vector<std::uint8_t> palette = ScreenPalette();
+  const std::vector<std::uint8_t> palette = ComputeScreenPalette();
   ASSERT_EQ(palette.size(), 768u);
   for (int i = 1; i < 64; ++i) {
     for (int c = 0; c < 3; ++c) EXPECT_EQ(palette[3 * i + c], map[3 * i + 2 - c]) << "entry " << i;

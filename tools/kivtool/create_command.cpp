@@ -34,7 +34,7 @@ struct FileCloser {
 class FrameCollector {
  public:
   FrameCollector(const CreateOptions& options, kiv::Dither dither)
-      : options_(options), dither_(dither), mapper_(kiv::ScreenPalette()) {}
+      : options_(options), dither_(dither), mapper_(kiv::ComputeScreenPalette()) {}
 
   // Reads every picture of one input; false after reporting why not.
   bool ReadInput(const std::string& path);

@@ -83,7 +83,7 @@ int RunExport(const ExportOptions& options) {
     for (std::uint32_t k = 0; k <= job.range.to - job.range.from; ++k) timing.shown.push_back({k, 0});
   }
 
-  const std::vector<std::uint8_t> palette = kiv::ScreenPalette();
+  const std::vector<std::uint8_t> palette = kiv::ComputeScreenPalette();
   // 127 is transparent unless composed; raw RGB has no alpha and shows 127
   // in its palette colour, as the player does without background.
   SinkPicture shape{animation.header().width, animation.header().height, &palette,

@@ -1,11 +1,11 @@
 #include "loaded_animation.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "anim/salvage.h"
 #include "commands.h"
@@ -22,23 +22,6 @@ const std::string kNoDamage;
 
 }  // namespace
 
-LoadedAnimation::LoadedAnimation()
-    : frames_(kiv::kMaxFrames, nullptr),
-      repeatFlags_(kiv::kMaxFrames, 0),
-      backgroundBuffer_(new std::uint8_t[kiv::kBackgroundBufferSize]()),
-      legacyScratch_(new std::uint8_t[kiv::kLegacyScratchSize]) {}
-
-LoadedAnimation::~LoadedAnimation() {
-  kiv::ReleaseFrames(Tables());
-  delete backgroundChunk_;
-}
-
-kiv::AnimationTables LoadedAnimation::Tables() {
-  return {&frameRate_,         &firstFrame_,       &lastFrame_,
-          frames_.data(),      repeatFlags_.data(), &backgroundChunk_,
-          backgroundBuffer_.get(), legacyScratch_.get()};
-}
-
 std::size_t LoadedAnimation::pictureSize() const {
   return static_cast<std::size_t>(header_.width) * static_cast<std::size_t>(header_.height);
 }
@@ -49,52 +32,68 @@ const std::string& LoadedAnimation::damageOf(std::uint32_t number) const {
 
 std::uint32_t LoadedAnimation::readableFrames() const {
   std::uint32_t readable = 0;
-  for (std::uint32_t f = first(); f <= last(); ++f) readable += frames_[f] != nullptr ? 1 : 0;
+  for (std::uint32_t f = first(); f <= last(); ++f) readable += tables_.frames[f] != nullptr ? 1 : 0;
   return readable;
 }
 
+// Reads the whole file once; every later step works on its bytes.
 bool LoadedAnimation::Open(const char* path) {
-  std::unique_ptr<std::FILE, FileCloser> probe(std::fopen(path, "rb"));
-  if (!probe) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+  if (!file) {
     error_ = {0, "file", std::strerror(errno)};
     return false;
   }
-  // A path that opens but cannot be read (a directory) is an I/O error too.
-  errno = 0;
-  if (std::fgetc(probe.get()) == EOF && std::ferror(probe.get())) {
-    error_ = {0, "file", std::strerror(errno != 0 ? errno : EIO)};
-    return false;
+  if (std::fseek(file.get(), 0, SEEK_END) == 0) {
+    const long size = std::ftell(file.get());
+    if (size > 0) bytes_.reserve(static_cast<std::size_t>(size));
+    std::rewind(file.get());
   }
+  std::uint8_t piece[1 << 16];
+  for (;;) {
+    // A path that opens but cannot be read (a directory) is an I/O error too.
+    errno = 0;
+    const std::size_t got = kiv::ReadFully(piece, sizeof piece, file.get());
+    if (got < sizeof piece && std::ferror(file.get())) {
+      error_ = {0, "file", std::strerror(errno != 0 ? errno : EIO)};
+      return false;
+    }
+    bytes_.insert(bytes_.end(), piece, piece + got);
+    if (got < sizeof piece) break;
+  }
+  return TakeBytes();
+}
+
+// The bytes in bytes_ are the file: reads its header.
+bool LoadedAnimation::TakeBytes() {
   opened_ = true;
-  if (std::fseek(probe.get(), 0, SEEK_END) == 0) {
-    const long size = std::ftell(probe.get());
-    fileSize_ = size > 0 ? static_cast<std::uint64_t>(size) : 0;
-  }
-  headerRead_ = kiv::ReadAnimationHeaderStream(probe.get(), &header_, &error_);
+  fileSize_ = bytes_.size();
+  headerRead_ = kiv::ReadAnimationHeaderBytes(bytes_, &header_, &error_);
   return headerRead_;
 }
 
-bool LoadedAnimation::Load(const char* path) {
-  if (!Open(path)) return false;
+bool LoadedAnimation::Load(const char* path) { return Open(path) && Attach(); }
+
+bool LoadedAnimation::LoadBytes(std::vector<std::uint8_t> bytes) {
+  bytes_ = std::move(bytes);
+  return TakeBytes() && Attach();
+}
+
+bool LoadedAnimation::Attach() {
   kiv::AnimationLoader loader(Tables());
-  if (!loader.Open(path, &error_)) return false;
-  kiv::AnimationLoader::Status status;
-  do {
-    status = loader.Advance(std::chrono::hours(1), &error_);
-  } while (status == kiv::AnimationLoader::Status::kMore);
+  loader.Attach(bytes_, true);  // the chunks point into bytes_, which outlives them
+  const bool loaded = loader.Run(&error_);
   note_ = loader.Note();
-  return status == kiv::AnimationLoader::Status::kDone;
+  return loaded;
 }
 
 bool LoadedAnimation::Salvage(const char* path) {
   if (Load(path)) return true;
   if (!headerRead_) return false;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
-  return kiv::SalvageFrames(file.get(), fileSize_, header_, error_, Tables(), &damage_);
+  return kiv::SalvageFrames(bytes_, header_, error_, Tables(), &damage_);
 }
 
 bool LoadedAnimation::Picture(std::uint32_t number, bool composite, std::uint8_t* picture) const {
-  kiv::FrameChunk* chunk = frames_[number];
+  kiv::FrameChunk* chunk = tables_.frames[number];
   if (chunk == nullptr) return false;
   const std::size_t size = pictureSize();
   // Each picture starts from 0, so a chunk shorter than its frame leaves 0,
@@ -108,7 +107,7 @@ bool LoadedAnimation::Picture(std::uint32_t number, bool composite, std::uint8_t
   }
   std::vector<std::uint8_t> frame(size, 0);
   chunk->DecodeClipped(frame.data(), size, kiv::kFrameBufferSize);
-  std::copy(backgroundBuffer_.get(), backgroundBuffer_.get() + size, picture);
+  std::copy(tables_.backgroundBuffer.get(), tables_.backgroundBuffer.get() + size, picture);
   kiv::CopyRowsKeyed(frame.data(), picture, header_.height, header_.width, 0, 0);
   return true;
 }

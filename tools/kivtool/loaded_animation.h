@@ -13,14 +13,15 @@ namespace kivtool {
 
 class LoadedAnimation {
  public:
-  LoadedAnimation();
-  ~LoadedAnimation();
+  LoadedAnimation() = default;
   LoadedAnimation(const LoadedAnimation&) = delete;
   LoadedAnimation& operator=(const LoadedAnimation&) = delete;
 
   // False when the file cannot be opened (opened() false) or is refused
   // (error() tells where and why).
   bool Load(const char* path);
+  // As Load, for a file already in memory (the page hands over its bytes).
+  bool LoadBytes(std::vector<std::uint8_t> bytes);
   // As Load, but a damaged frame does not refuse the file: every frame whose
   // chunk reads and checks is kept, the others are marked damaged. True when
   // the header, the background and the repeat flags are sound; damaged()
@@ -35,19 +36,21 @@ class LoadedAnimation {
   const std::string& note() const { return note_; }
   const kiv::AnimationHeader& header() const { return header_; }
   std::uint64_t fileSize() const { return fileSize_; }
+  // The whole file as read, while the LoadedAnimation lives.
+  kiv::ByteSpan bytes() const { return bytes_; }
 
   std::uint32_t first() const { return header_.firstFrame; }
   std::uint32_t last() const { return header_.lastFrame; }
   std::uint32_t count() const { return header_.lastFrame - header_.firstFrame + 1; }
   // Null for a damaged frame.
-  kiv::FrameChunk* frame(std::uint32_t number) const { return frames_[number]; }
-  bool repeated(std::uint32_t number) const { return repeatFlags_[number] != 0; }
+  kiv::FrameChunk* frame(std::uint32_t number) const { return tables_.frames[number]; }
+  bool repeated(std::uint32_t number) const { return tables_.repeatFlags[number] != 0; }
   bool damaged() const { return !damage_.empty(); }
   // Why a frame was lost (empty when it is intact).
   const std::string& damageOf(std::uint32_t number) const;
   std::uint32_t readableFrames() const;
-  kiv::FrameChunk* background() const { return backgroundChunk_; }
-  const std::uint8_t* backgroundPicture() const { return backgroundBuffer_.get(); }
+  kiv::FrameChunk* background() const { return tables_.backgroundChunk; }
+  const std::uint8_t* backgroundPicture() const { return tables_.backgroundBuffer.get(); }
   std::size_t pictureSize() const;
 
   // Expands frame `number` into picture (pictureSize() bytes); composed over
@@ -56,24 +59,20 @@ class LoadedAnimation {
   bool Picture(std::uint32_t number, bool composite, std::uint8_t* picture) const;
 
  private:
-  kiv::AnimationTables Tables();
+  kiv::AnimationTables Tables() { return tables_.View(); }
   bool Open(const char* path);
+  bool TakeBytes();
+  bool Attach();
 
+  std::vector<std::uint8_t> bytes_;  // declared first: the chunks point into it
   bool opened_ = false;
   bool headerRead_ = false;
   kiv::AnimationError error_;
   std::string note_;
   kiv::AnimationHeader header_{};
   std::uint64_t fileSize_ = 0;
-  float frameRate_ = 0;
-  std::uint32_t firstFrame_ = 0;
-  std::uint32_t lastFrame_ = 0;
-  std::vector<kiv::FrameChunk*> frames_;
-  std::vector<std::int32_t> repeatFlags_;
+  kiv::OwnedTables tables_;  // after bytes_, so that it goes first
   std::vector<std::string> damage_;  // per frame number; empty when none is damaged
-  kiv::FrameChunk* backgroundChunk_ = nullptr;
-  std::unique_ptr<std::uint8_t[]> backgroundBuffer_;
-  std::unique_ptr<std::uint8_t[]> legacyScratch_;
 };
 
 // Loads the file for a command. Returns -1 when it loaded; otherwise reports

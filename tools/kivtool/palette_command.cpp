@@ -36,7 +36,7 @@ std::string GimpPalette(const std::vector<std::uint8_t>& palette) {
 }  // namespace
 
 int RunPalette(const PaletteOptions& options) {
-  const std::vector<std::uint8_t> palette = kiv::ScreenPalette();
+  const std::vector<std::uint8_t> palette = kiv::ComputeScreenPalette();
   std::string error;
   if (EndsWith(options.output, ".gpl")) {
     const std::string text = GimpPalette(palette);

@@ -11,10 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
-#include <cerrno>
-
 #include "anim/animation_file.h"
 #include "anim/animation_writer.h"
 #include "commands.h"
@@ -30,6 +26,8 @@
 #include "platform/platform.h"
 #include "playback/frame_clock.h"
 #include "playback/player.h"
+#include "resources/memory_file_system.h"
+#include "resources/resource_manager.h"
 #include "shell/key_state.h"
 #include "shell/shell_flags.h"
 
@@ -76,7 +74,7 @@ class OffscreenRun {
     kiv::SetCurrentDisplay(&display_);
     std::memset(kiv::KeyState::flags, 0, sizeof(kiv::KeyState::flags));
     // The Player is far too large for the stack.
-    player_ = new kiv::Player(nullptr);
+    player_ = new kiv::Player(&kiv::TheResourceManager());
     player_->Init();
     kiv::TheFrameClock().Init(100);
     // The Player reads its file a slice per tick: tick until the load is over.
@@ -102,73 +100,51 @@ class OffscreenRun {
 
 // A copy of a damaged file that the player loads: the intact chunks as they
 // are, every damaged frame marked as a repeat of the one before (the first
-// frame, if damaged, gets an empty picture), in a temporary file that is
-// removed again.
-class RepairedCopy {
+// frame, if damaged, gets an empty picture).
+std::vector<std::uint8_t> RepairedBytes(const LoadedAnimation& animation) {
+  const kiv::AnimationHeader& h = animation.header();
+  kiv::AnimationWriteOptions options;
+  options.version = kiv::kVersion949;
+  options.frameRate = h.frameRate;
+  options.firstFrame = h.firstFrame;
+  options.loopStart = h.loopStart;
+  options.loopEnd = h.loopEnd;
+  options.width = h.width;
+  options.height = h.height;
+  std::vector<std::int32_t> flags;
+  std::vector<std::vector<std::uint8_t>> payloads;
+  for (std::uint32_t f = animation.first(); f <= animation.last(); ++f) {
+    const kiv::FrameChunk* chunk = animation.frame(f);
+    const bool reuse = f != animation.first() && (chunk == nullptr || animation.repeated(f));
+    flags.push_back(reuse ? 1 : 0);
+    if (reuse) continue;
+    if (chunk != nullptr) {
+      payloads.emplace_back(chunk->payload, chunk->payload + chunk->compressedSize);
+    } else {
+      const std::vector<std::uint8_t> blank(animation.pictureSize(), 0);
+      kiv::FrameChunk empty;
+      empty.Encode(blank.data(), static_cast<std::int32_t>(blank.size()));
+      payloads.emplace_back(empty.payload, empty.payload + empty.compressedSize);
+    }
+  }
+  const kiv::FrameChunk* background = animation.background();
+  const std::vector<std::uint8_t> backgroundPayload(background->payload,
+                                                    background->payload + background->compressedSize);
+  return kiv::AssembleAnimation(options, h.lastFrame, backgroundPayload, flags, payloads);
+}
+
+// Registered with the resource manager while it lives.
+class Registered {
  public:
-  ~RepairedCopy() {
-    if (!path_.empty()) unlink(path_.c_str());
+  explicit Registered(kiv::FileSystem* fileSystem) : fileSystem_(fileSystem) {
+    kiv::TheResourceManager().RegisterFileSystem(fileSystem);
   }
-  bool Write(const LoadedAnimation& animation, std::string* error) {
-    const kiv::AnimationHeader& h = animation.header();
-    kiv::AnimationWriteOptions options;
-    options.version = kiv::kVersion949;
-    options.frameRate = h.frameRate;
-    options.firstFrame = h.firstFrame;
-    options.loopStart = h.loopStart;
-    options.loopEnd = h.loopEnd;
-    options.width = h.width;
-    options.height = h.height;
-    std::vector<std::int32_t> flags;
-    std::vector<std::vector<std::uint8_t>> payloads;
-    for (std::uint32_t f = animation.first(); f <= animation.last(); ++f) {
-      const kiv::FrameChunk* chunk = animation.frame(f);
-      const bool reuse = f != animation.first() && (chunk == nullptr || animation.repeated(f));
-      flags.push_back(reuse ? 1 : 0);
-      if (reuse) continue;
-      if (chunk != nullptr) {
-        payloads.emplace_back(chunk->payload, chunk->payload + chunk->compressedSize);
-      } else {
-        const std::vector<std::uint8_t> blank(animation.pictureSize(), 0);
-        kiv::FrameChunk empty;
-        empty.Encode(blank.data(), static_cast<std::int32_t>(blank.size()));
-        payloads.emplace_back(empty.payload, empty.payload + empty.compressedSize);
-      }
-    }
-    const kiv::FrameChunk* background = animation.background();
-    const std::vector<std::uint8_t> backgroundPayload(background->payload,
-                                                      background->payload + background->compressedSize);
-    const std::vector<std::uint8_t> bytes =
-        kiv::AssembleAnimation(options, h.lastFrame, backgroundPayload, flags, payloads);
-    const char* directory = std::getenv("TMPDIR");
-    std::string name = std::string(directory != nullptr && *directory != '\0' ? directory : "/tmp") +
-                       "/kivtool-salvage.XXXXXX";
-    const int fd = mkstemp(name.data());
-    if (fd < 0) {
-      *error = name + ": " + SystemReason(errno);
-      return false;
-    }
-    path_ = name;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (written <= 0) {
-        *error = name + ": " + SystemReason(errno);
-        close(fd);
-        return false;
-      }
-      done += static_cast<std::size_t>(written);
-    }
-    if (close(fd) != 0) {
-      *error = name + ": " + SystemReason(errno);
-      return false;
-    }
-    return true;
-  }
-  const std::string& path() const { return path_; }
+  ~Registered() { kiv::TheResourceManager().UnregisterFileSystem(fileSystem_); }
+  Registered(const Registered&) = delete;
+  Registered& operator=(const Registered&) = delete;
 
  private:
-  std::string path_;
+  kiv::FileSystem* fileSystem_;
 };
 
 }  // namespace
@@ -187,24 +163,25 @@ int RunRender(const RenderOptions& options) {
     return status;
   }
   const LoadedAnimation& animation = job.animation;
-  RepairedCopy repaired;
-  std::string playerPath = options.file;
+  // The player reads the file from memory under its own name: the bytes
+  // kivtool read, or their repaired copy. Declared before the run, whose
+  // Player points into them.
+  kiv::MemoryFileSystem memory;
   if (animation.damaged()) {
-    if (!repaired.Write(animation, &problem)) {
-      ReportIoError(file, "cannot write the repaired copy: " + problem);
-      return kExitUsage;
-    }
-    playerPath = repaired.path();
+    memory.Add(options.file, RepairedBytes(animation));
+  } else {
+    memory.Add(options.file, animation.bytes());
   }
-  if (playerPath.size() >= sizeof(kiv::AnimationPath)) {
+  const Registered registered(&memory);
+  if (options.file.size() >= sizeof(kiv::AnimationPath)) {
     std::fprintf(stderr, "kivtool: %s: path too long\n", file);
     return kExitUsage;
   }
-  if (!kiv::ProbeAnimationHeader(playerPath.c_str())) {
+  if (!kiv::ProbeAnimation(&kiv::TheResourceManager(), file)) {
     std::fprintf(stderr, "kivtool: %s: not a KIV animation or a corrupt one\n", file);
     return kExitFinding;
   }
-  std::strcpy(kiv::AnimationPath, playerPath.c_str());
+  std::memcpy(kiv::AnimationPath, file, options.file.size() + 1);
 
   OffscreenRun run;
   if (!run.Start()) {
@@ -266,7 +243,7 @@ int RunRender(const RenderOptions& options) {
   }
   // Every step lets one whole frame interval pass, so every tick shows a
   // frame: the one named by CurrentFrame before the tick.
-  const double interval = 100.0 / player.FrameRate;
+  const double interval = player.FrameInterval();
   const double stepMs = std::ceil(interval) * kTickMs;
   const DWORD step = static_cast<DWORD>(stepMs);
   for (;;) {

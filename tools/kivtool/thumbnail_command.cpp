@@ -21,7 +21,7 @@ int RunThumbnail(const ThumbnailOptions& options) {
   const kiv::AnimationHeader& h = animation.header();
   std::vector<std::uint8_t> picture(animation.pictureSize());
   animation.Picture(animation.first(), true, picture.data());
-  const std::vector<std::uint8_t> palette = kiv::ScreenPalette();
+  const std::vector<std::uint8_t> palette = kiv::ComputeScreenPalette();
   std::vector<std::uint8_t> rgb(picture.size() * 3);
   for (std::size_t i = 0; i < picture.size(); ++i) {
     for (std::size_t c = 0; c < 3; ++c) rgb[3 * i + c] = palette[3 * static_cast<std::size_t>(picture[i]) + c];

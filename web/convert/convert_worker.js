@@ -69,10 +69,9 @@ function copy(module, address, length) {
 
 // Loads the job's bytes; false (the reason posted) when they do not load.
 function open(module, job) {
-  const path = '/job.kiv';
-  module.FS.writeFile(path, new Uint8Array(job.bytes));
-  const loaded = module.ccall('kc_open', 'number', ['string'], [path]) === 1;
-  module.FS.unlink(path);
+  const address = module._kc_file_buffer(job.bytes.byteLength);
+  if (address) module.HEAPU8.set(new Uint8Array(job.bytes), address);
+  const loaded = address !== 0 && module._kc_open() === 1;
   if (!loaded) {
     postMessage({ id: job.id, type: 'failed', damaged: true, message: module.UTF8ToString(module._kc_message()),
                   detail: module.UTF8ToString(module._kc_detail()) });

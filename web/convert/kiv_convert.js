@@ -200,9 +200,10 @@ async function screenVideo(name, bytes, kind, onProgress = () => {}) {
   const { count, rate } = described.info.info;
   if (!(rate > 0)) throw new ConvertError('Frame rate 0 never advances; a video needs a rate above 0.');
   const core = await makePlayerCore();
-  const path = '/screens/' + stemOf(name) + '.kiv';
-  core.FS.mkdir('/screens');
-  core.FS.writeFile(path, new Uint8Array(bytes));
+  const path = stemOf(name) + '.kiv';
+  const address = core._kiv_file_buffer(bytes.byteLength);
+  if (!address) throw new ConvertError('not enough memory for the file');
+  core.HEAPU8.set(new Uint8Array(bytes), address);
   core._kiv_manual_clock(1, 0);
   if (core.ccall('kiv_open', 'number', ['string'], [path]) !== 1) throw new ConvertError('the player does not load the file');
   let encoding = null;

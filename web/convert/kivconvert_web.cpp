@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/startup.h"
@@ -36,25 +38,39 @@ bool gifComposite = false;
 // A KIV being made from pictures.
 struct Making {
   kiv::Picture picture;  // the next picture's colours, written by the page
-  kiv::ColourMapper mapper{kiv::ScreenPalette()};
+  kiv::ColourMapper mapper{kiv::ComputeScreenPalette()};
   std::vector<std::vector<std::uint8_t>> frames;
   std::map<std::uint32_t, std::uint32_t> delays;  // GIF delay in cs -> how many frames
   std::vector<std::uint8_t> bytes;
 };
 std::unique_ptr<Making> making;
+std::vector<std::uint8_t> incoming;  // the next file's bytes, until kc_open
 
 }  // namespace
 
 extern "C" {
 
-// Loads a file of the module's file system. 1 when it loaded; 0 when not:
-// kc_message() is then what the player says of such a file, kc_detail()
-// where and why the loader refused it.
-EMSCRIPTEN_KEEPALIVE int kc_open(const char* path) {
+// Where the page writes the next file's `size` bytes before kc_open; null
+// when there is not the memory.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* kc_file_buffer(double size) {
+  animation.reset();
+  try {
+    incoming.assign(static_cast<std::size_t>(size), 0);
+  } catch (const std::bad_alloc&) {
+    std::vector<std::uint8_t>().swap(incoming);
+    return nullptr;
+  }
+  return incoming.data();
+}
+
+// Loads the file written at kc_file_buffer(); the animation keeps its
+// bytes. 1 when it loaded; 0 when not: kc_message() is then what the player
+// says of such a file, kc_detail() where and why the loader refused it.
+EMSCRIPTEN_KEEPALIVE int kc_open() {
   animation = std::make_unique<kivtool::LoadedAnimation>();
   message.clear();
   detail.clear();
-  if (animation->Load(path)) return 1;
+  if (animation->LoadBytes(std::move(incoming))) return 1;
   const kiv::AnimationError& error = animation->error();
   detail = !animation->opened() || error.noMemory
                 ? error.what
@@ -81,7 +97,7 @@ EMSCRIPTEN_KEEPALIVE double kc_rate() { return animation ? animation->header().f
 
 // The screen palette, 768 bytes.
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* kc_palette() {
-  if (palette.empty()) palette = kiv::ScreenPalette();
+  if (palette.empty()) palette = kiv::ComputeScreenPalette();
   return palette.data();
 }
 

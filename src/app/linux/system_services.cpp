@@ -25,17 +25,7 @@ void SystemServices::ShowMessage(const char* text, const char* caption, UINT sty
   MessageBoxA(nullptr, text, caption, style);
 }
 
-int SystemServices::CheckPlatform() { return kiv::CheckPlatform(); }
-
-int SystemServices::FindOtherInstance(HINSTANCE previousInstance) {
-  return kiv::FindOtherInstance(previousInstance);
-}
-
 int SystemServices::RegisterMainClass(HINSTANCE module) { return kiv::RegisterMainClass(module); }
-
-int SystemServices::CreateMainWindow(HINSTANCE module, int showState) {
-  return kiv::CreateMainWindow(module, showState);
-}
 
 void SystemServices::ConnectSignals(HWND window) { platform::SetSignalWindow(window); }
 
@@ -57,10 +47,6 @@ void SystemServices::CreateFileSystem() {
 }
 
 void SystemServices::DestroyFileSystem() { fileSystem_.reset(); }
-
-int SystemServices::InstallKeyboardHook() { return KeyState::Install(); }
-
-void SystemServices::RemoveKeyboardHook() { KeyState::Remove(); }
 
 bool SystemServices::MusicPlayerProbe() { return kiv::MusicPlayerProbe(); }
 
@@ -91,19 +77,6 @@ bool SystemServices::SetVideoMode(std::int32_t width, std::int32_t height, std::
 }
 
 void SystemServices::SetCaption(const char* path) { TheSdlDisplay().SetCaption(path); }
-
-bool SystemServices::ProbeAnimationHeader(const char* path) { return kiv::ProbeAnimationHeader(path); }
-
-AppModule* SystemServices::CreatePlayer() { return new (std::nothrow) Player(&TheResourceManager()); }
-
-bool SystemServices::PlayerLoadFailed(AppModule* player) {
-  // Every AppModule that this class hands out is a Player.
-  return static_cast<Player*>(player)->LoadFailed();
-}
-
-void SystemServices::FrameClockInit(int rate) { TheFrameClock().Init(rate); }
-
-void SystemServices::FrameClockStop() { TheFrameClock().Stop(); }
 
 void SystemServices::Delay(std::uint32_t milliseconds) { platform::Delay(milliseconds); }
 

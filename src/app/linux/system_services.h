@@ -3,19 +3,16 @@
 
 #include <optional>
 
-#include "app/app_services.h"
 #include "app/idle_wait.h"
+#include "app/player_services.h"
 #include "resources/file_system.h"
 
 namespace kiv {
 
-class SystemServices : public AppServices {
+class SystemServices : public PlayerServices {
  public:
   void ShowMessage(const char* text, const char* caption, UINT style) override;
-  int CheckPlatform() override;
-  int FindOtherInstance(HINSTANCE previousInstance) override;
   int RegisterMainClass(HINSTANCE module) override;
-  int CreateMainWindow(HINSTANCE module, int showState) override;
   void ConnectSignals(HWND window) override;
   void DestroyMainWindow(HWND window) override;
   void SoundSetWindow(HWND window, HINSTANCE module) override;
@@ -23,8 +20,6 @@ class SystemServices : public AppServices {
   void SoundRelease() override;
   void CreateFileSystem() override;
   void DestroyFileSystem() override;
-  int InstallKeyboardHook() override;
-  void RemoveKeyboardHook() override;
   bool MusicPlayerProbe() override;
   bool DisplayInit() override;
   void AttachInput() override;
@@ -32,11 +27,6 @@ class SystemServices : public AppServices {
   bool DisplayShutdown() override;
   bool SetVideoMode(std::int32_t width, std::int32_t height, std::int32_t bitsPerPixel) override;
   void SetCaption(const char* path) override;
-  bool ProbeAnimationHeader(const char* path) override;
-  AppModule* CreatePlayer() override;
-  bool PlayerLoadFailed(AppModule* player) override;
-  void FrameClockInit(int rate) override;
-  void FrameClockStop() override;
   void Delay(std::uint32_t milliseconds) override;
   void PumpSdlEvents() override;
   void WaitIdle(std::uint32_t sliceMs) override;

@@ -164,8 +164,7 @@ std::int32_t SdlDisplay::Height() { return height_; }
 std::int32_t SdlDisplay::Pitch() { return pitch_; }
 
 void SdlDisplay::SetCaption(const char* text) {
-  // snprintf cuts a long path at the buffer's 255 characters.
-  std::snprintf(caption, sizeof caption, "%s - KIV Player 3.1", text != nullptr ? text : "");
+  FormatCaption(caption, sizeof caption, text);
   SDL_WM_SetCaption(caption, nullptr);
 }
 

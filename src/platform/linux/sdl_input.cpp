@@ -3,7 +3,6 @@
 // keystroke as WM_KEYDOWN/WM_KEYUP and lets the SDL event through.
 #include <SDL.h>
 
-#include <bitset>
 #include <cstdlib>
 
 #include "platform/linux/linux_internal.h"
@@ -11,22 +10,13 @@
 
 namespace {
 
-// Which keys are down, for the previous-state bit of the next keystroke.
-std::bitset<SDLK_LAST> keysDown;
 // Whether the SDL window had the input focus, for WM_ACTIVATEAPP.
 bool hadInputFocus = false;
 
 void PostSdlKeystroke(const SDL_KeyboardEvent& key) {
-  const int sym = key.keysym.sym;
-  platform::detail::KeyCode code{};
-  platform::detail::LookupKey(sym, (key.keysym.mod & KMOD_NUM) != 0, &code);
-  const bool released = key.type == SDL_KEYUP;
-  bool previouslyDown = true;  // a release always follows a press
-  if (sym >= 0 && sym < SDLK_LAST) {
-    if (!released) previouslyDown = keysDown.test(static_cast<std::size_t>(sym));
-    keysDown.set(static_cast<std::size_t>(sym), !released);
-  }
-  platform::detail::PostKeystroke(code, previouslyDown, released);
+  platform::KeyCode code{};
+  platform::detail::LookupKey(key.keysym.sym, (key.keysym.mod & KMOD_NUM) != 0, &code);
+  platform::PostKey(code, key.type == SDL_KEYUP);
 }
 
 // The SDL window is the process's visible window: when it gains or loses the
@@ -61,7 +51,7 @@ bool SdlVideoUp() { return SDL_WasInit(SDL_INIT_VIDEO) != 0; }
 void PumpSdl() { SDL_PumpEvents(); }
 
 void ResetSdlInput() {
-  keysDown.reset();
+  platform::ForgetKeysDown();
   hadInputFocus = false;
 }
 

@@ -1,14 +1,14 @@
-// Keys of a PC keyboard by position: scan code (set 1), the extended-key flag
-// and the virtual-key code, and the lParam that keystroke messages carry.
-// Positions are named as browsers name them in KeyboardEvent.code; like scan
-// codes, those names do not depend on the keyboard layout.
+// The key table, the keys down, and the lParam that keystroke messages carry.
+#include "platform/keys.h"
+
+#include <bitset>
 #include <cstring>
 
 #include "platform/internal.h"
 
 namespace {
 
-using platform::detail::KeyCode;
+using platform::KeyCode;
 
 struct Entry {
   const char* position;
@@ -93,6 +93,12 @@ constexpr Entry kTable[] = {
     {"IntlBackslash", {0x56, false, VK_OEM_102}},
     {"F11", {0x57, false, VK_F1 + 10}},
     {"F12", {0x58, false, VK_F1 + 11}},
+    {"NumpadEqual", {0x59, false, 0}},
+    {"F13", {0x64, false, VK_F1 + 12}},
+    {"F14", {0x65, false, VK_F1 + 13}},
+    {"F15", {0x66, false, VK_F1 + 14}},
+    // Print Screen with Alt, as keyboards send it.
+    {"SysReq", {0x54, false, VK_SNAPSHOT}},
     // The extended keys: the keypad's Enter and divide, the right-hand
     // modifiers, and the editing and arrow blocks.
     {"NumpadEnter", {0x1C, true, VK_RETURN}},
@@ -101,6 +107,8 @@ constexpr Entry kTable[] = {
     {"PrintScreen", {0x37, true, VK_SNAPSHOT}},
     {"AltRight", {0x38, true, VK_MENU}},
     {"Pause", {0x45, false, VK_PAUSE}},
+    // Pause with Ctrl, as keyboards send it.
+    {"Break", {0x46, true, VK_PAUSE}},
     {"Home", {0x47, true, VK_HOME}},
     {"ArrowUp", {0x48, true, VK_UP}},
     {"PageUp", {0x49, true, VK_PRIOR}},
@@ -114,7 +122,11 @@ constexpr Entry kTable[] = {
     {"MetaLeft", {0x5B, true, VK_LWIN}},
     {"MetaRight", {0x5C, true, VK_RWIN}},
     {"ContextMenu", {0x5D, true, VK_APPS}},
+    {"Power", {0x5E, true, 0}},
 };
+
+// Keys down, by scan code and extended flag.
+std::bitset<512> keysDown;
 
 // The keypad: one scan code each, with NumLock on or off (keypad 8 is the
 // Up arrow's 0x48 without the extended flag); the virtual key follows NumLock.
@@ -136,7 +148,7 @@ constexpr KeypadEntry kKeypad[] = {
 
 }  // namespace
 
-namespace platform::detail {
+namespace platform {
 
 bool LookupKeyPosition(const char* position, bool numLock, KeyCode* code) {
   *code = KeyCode{0, false, 0};
@@ -155,6 +167,19 @@ bool LookupKeyPosition(const char* position, bool numLock, KeyCode* code) {
   }
   return false;
 }
+
+void PostKey(const KeyCode& code, bool released) {
+  const std::size_t index = static_cast<std::size_t>(code.scan) | (code.extended ? 256u : 0u);
+  const bool previouslyDown = released || keysDown.test(index);
+  keysDown.set(index, !released);
+  detail::PostKeystroke(code, previouslyDown, released);
+}
+
+void ForgetKeysDown() { keysDown.reset(); }
+
+}  // namespace platform
+
+namespace platform::detail {
 
 LPARAM KeystrokeLParam(std::uint8_t scan, bool extended, bool previouslyDown, bool released) {
   std::uint32_t bits = 1;  // repeat count
