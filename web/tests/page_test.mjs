@@ -308,7 +308,7 @@ await test('after every key and button the screen equals kivtool render, and a p
 
 await test('on the real clock a 25 fps file shows 25 frames a second; paused, the loop sleeps', async (page) => {
   const player = await page.$('kiv-player');
-  await player.evaluate((element) => element.ready);
+  await player.evaluate(async (element) => { await element.ready; });
   await (await player.evaluateHandle((element) => element.shadowRoot.querySelector('input'))).uploadFile(demo);
   await page.waitForFunction(() => document.querySelector('kiv-player').state === 2);
   // Frames shown in 2 s playing (a busy machine drops frames, never adds
