@@ -163,9 +163,10 @@ bool GifWriter::Add(const std::uint8_t* picture, std::uint32_t centiseconds, std
 }
 
 // Writes the waiting picture. Drawing over the canvas cannot make a pixel
-// transparent again, so when the next picture opens a hole (index 127 where
-// this one has a colour), this frame also covers the hole and is disposed to
-// transparent after its delay; the next frame then redraws that area.
+// transparent again, so when the next picture opens a hole (the transparent
+// index where this one has a colour), this frame also covers the hole and is
+// disposed to transparent after its delay; the next frame then redraws that
+// area.
 bool GifWriter::WritePending(const std::uint8_t* next, std::string* error) {
   Rect rect;
   if (!havePrevious_) {

@@ -2,6 +2,8 @@
 // every chunk's tokens are checked against the buffer it expands into; one
 // verdict line per file ("FILE: ok" on stdout, then "FILE: note: ..." when a
 // chunk expands past its picture; the fault on stderr), exit the worst.
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -23,6 +25,15 @@ int RunCheck(const CheckOptions& options) {
     }
   }
   return worst;
+}
+
+Command AddCheckCommand(CLI::App& app) {
+  auto options = std::make_shared<CheckOptions>();
+  CLI::App* command =
+      app.add_subcommand("check", "read every chunk and check its tokens; one verdict line per file");
+  command->add_option("FILE", options->files, "the animations")->required();
+  command->footer("Exit status: the worst of the files.\n");
+  return {command, [options] { return RunCheck(*options); }};
 }
 
 }  // namespace kivtool

@@ -1,6 +1,8 @@
 // kivtool info FILE [--json [--compact]] [--ffmpeg-input]: the header and
 // what the frames hold; on a damaged file, what could be read and where the
 // damage starts (exit 1).
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -160,6 +162,18 @@ int RunInfo(const InfoOptions& options) {
     return kExitFinding;
   }
   return kExitOk;
+}
+
+Command AddInfoCommand(CLI::App& app) {
+  auto options = std::make_shared<InfoOptions>();
+  CLI::App* command = app.add_subcommand("info", "print the header and the frame statistics");
+  command->add_option("FILE", options->file, "the animation")->required();
+  CLI::Option* json = command->add_flag("--json", options->json, "JSON, pretty-printed");
+  command->add_flag("--compact", options->compact, "JSON on one line")->needs(json);
+  command->add_flag("--ffmpeg-input", options->ffmpegInput,
+                    "print the ffmpeg input arguments for `export --format rgb24 -o -`");
+  command->footer("A damaged file: what could be read and where the damage starts, exit 1.\n");
+  return {command, [options] { return RunInfo(*options); }};
 }
 
 }  // namespace kivtool

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 
 namespace kivtool {
@@ -28,6 +29,28 @@ void Progress::Finish() {
   std::fflush(stderr);
   drawn_ = false;
   lastPercent_ = -1;
+}
+
+}  // namespace kivtool
+
+namespace kivtool {
+namespace {
+thread_local std::string* t_messages = nullptr;
+}  // namespace
+
+void CaptureMessages(std::string* messages) { t_messages = messages; }
+
+void Say(const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  if (t_messages == nullptr) {
+    std::vfprintf(stderr, format, arguments);
+  } else {
+    char text[1024];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    *t_messages += text;
+  }
+  va_end(arguments);
 }
 
 }  // namespace kivtool

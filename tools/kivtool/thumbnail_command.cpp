@@ -2,6 +2,8 @@
 // background, as the player shows it, shrunk to fit SIZE x SIZE. File
 // managers call it through the .thumbnailer entry; a damaged file gives exit
 // 1 and no output, so they mark it failed instead of showing garbage.
+#include <CLI/CLI.hpp>
+
 #include <string>
 #include <vector>
 
@@ -38,6 +40,18 @@ int RunThumbnail(const ThumbnailOptions& options) {
     return kExitUsage;
   }
   return kExitOk;
+}
+
+Command AddThumbnailCommand(CLI::App& app) {
+  auto options = std::make_shared<ThumbnailOptions>();
+  CLI::App* command =
+      app.add_subcommand("thumbnail", "a PNG of the first frame over the background, scaled to fit SIZE x SIZE");
+  command->add_option("-s,--size", options->size, "the largest side in pixels (default 256)")
+      ->check(CLI::Range(1u, 4096u))
+      ->type_name("SIZE");
+  command->add_option("INPUT", options->input, "the animation")->required();
+  command->add_option("OUTPUT", options->output, "the PNG to write")->required();
+  return {command, [options] { return RunThumbnail(*options); }};
 }
 
 }  // namespace kivtool
