@@ -41,7 +41,8 @@ Command AddThumbnailCommand(CLI::App& app);
 void AddQuietAndNoClobber(CLI::App* command, bool* noClobber, bool* quiet);
 
 struct InfoOptions {
-  std::string file;
+  std::vector<std::string> files;
+  bool recursive = false;
   bool json = false;
   bool compact = false;
   bool ffmpegInput = false;
