@@ -50,6 +50,7 @@ struct InfoOptions {
 
 struct CheckOptions {
   std::vector<std::string> files;
+  bool recursive = false;
 };
 
 struct RenderOptions {
@@ -87,8 +88,9 @@ struct PaletteOptions {
 
 struct ThumbnailOptions {
   std::uint32_t size = 256;
-  std::string input;
-  std::string output;
+  std::vector<std::string> inputs;
+  std::string output;  // with several inputs, %n stands for each one's name
+  bool recursive = false;
 };
 
 int RunInfo(const InfoOptions& options);
