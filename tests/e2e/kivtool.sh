@@ -208,7 +208,8 @@ expect_usage
 expect_usage frobnicate
 expect_usage check
 expect_usage check missing.kiv
-expect_usage check .
+mkdir -p nothing_here
+expect_usage check nothing_here
 expect_usage export anim.kiv -o 'x_%s.png'
 expect_usage export anim.kiv -o 'x_%d_%d.png'
 expect_usage export anim.kiv -o 'x.png'

@@ -55,6 +55,11 @@ TEST(CollectInputs, FindsAnimationsByTheirFirstBytesInNameOrder) {
   const std::vector<std::string> expectAll = {(root / "a").string(), (root / "b.kiv").string(),
                                               (root / "sub/c.kiv").string(), "named.kiv"};
   EXPECT_EQ(all, expectAll);
+  // A directory without animations is a mistake to report, not an empty run.
+  fs::create_directories(root / "empty");
+  std::vector<std::string> none;
+  EXPECT_FALSE(CollectInputs({(root / "empty").string()}, true, &none, &error));
+  EXPECT_NE(error.find("holds no KIV animation"), std::string::npos) << error;
   EXPECT_TRUE(ManyInputs({root.string()}));
   EXPECT_FALSE(ManyInputs({(root / "a").string()}));
   fs::remove_all(root);

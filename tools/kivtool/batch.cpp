@@ -22,9 +22,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::atomic<bool> g_interrupted{false};
+// The signal that stopped the work, 0 while none came.
+std::atomic<int> g_interrupt{0};
 
-void OnInterrupt(int) { g_interrupted.store(true); }
+void OnInterrupt(int signal) { g_interrupt.store(signal); }
 
 bool StartsWithMagic(const fs::path& path) {
   char magic[4] = {};
@@ -58,7 +59,10 @@ bool CollectInputs(const std::vector<std::string>& arguments, bool recursive, st
     const bool read = recursive ? AddAnimationsIn(fs::recursive_directory_iterator(argument, failure), &found, error)
                                 : AddAnimationsIn(fs::directory_iterator(argument, failure), &found, error);
     if (failure) *error = failure.message();
-    if (failure || !read) {
+    if (!failure && read && found.empty()) {
+      *error = recursive ? "holds no KIV animation" : "holds no KIV animation (-r looks in its subdirectories too)";
+    }
+    if (failure || !read || found.empty()) {
       *error = argument + ": " + *error;
       return false;
     }
@@ -107,7 +111,7 @@ bool MakeFolderFor(const std::string& path, std::string* error) {
   return !failure;
 }
 
-bool Interrupted() { return g_interrupted.load(); }
+bool Interrupted() { return g_interrupt.load() != 0; }
 
 void InstallInterruptHandler() {
   struct sigaction action {};
@@ -119,9 +123,10 @@ void InstallInterruptHandler() {
 
 void EndInterrupted() {
   std::fflush(nullptr);
-  signal(SIGINT, SIG_DFL);
-  raise(SIGINT);
-  _exit(130);
+  const int stop = g_interrupt.load() != 0 ? g_interrupt.load() : SIGINT;
+  signal(stop, SIG_DFL);
+  raise(stop);
+  _exit(128 + stop);
 }
 
 namespace {

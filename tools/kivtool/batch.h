@@ -15,9 +15,8 @@
 namespace kivtool {
 
 // Files as given; a directory gives the files in it that start with "KIVA"
-// (all levels below it with `recursive`), in name order. False with the
-// reason in *error when an argument is a directory and `recursive` is off,
-// or a directory cannot be read.
+// (all levels below it with `recursive`), in name order. False with
+// "DIR: reason" in *error when a directory cannot be read or holds none.
 bool CollectInputs(const std::vector<std::string>& arguments, bool recursive, std::vector<std::string>* inputs,
                    std::string* error);
 // True when there may be more than one input: several arguments, or a directory.
@@ -31,11 +30,12 @@ std::string WithInputName(const std::string& pattern, const std::string& name);
 // Makes the directories above path; false with the system's reason.
 bool MakeFolderFor(const std::string& path, std::string* error);
 
-// Set by SIGINT once InstallInterruptHandler ran; work checks it between frames.
+// Set by SIGINT or SIGTERM once InstallInterruptHandler ran; work checks it
+// between frames.
 bool Interrupted();
 void InstallInterruptHandler();
-// After the work in progress was taken down: dies of SIGINT as the shell
-// expects of an interrupted program.
+// After the work in progress was taken down: dies of the signal, as the
+// shell expects of an interrupted program.
 [[noreturn]] void EndInterrupted();
 
 // How far one file's work is, for the run's progress line.

@@ -9,6 +9,7 @@
 
 #include "batch.h"
 #include "commands.h"
+#include "progress.h"
 #include "loaded_animation.h"
 
 namespace kivtool {
@@ -17,7 +18,7 @@ int RunCheck(const CheckOptions& options) {
   std::vector<std::string> inputs;
   std::string error;
   if (!CollectInputs(options.files, options.recursive, &inputs, &error)) {
-    ReportIoError(error, "cannot read the directory");
+    Say("kivtool: %s\n", error.c_str());
     return kExitUsage;
   }
   int worst = kExitOk;

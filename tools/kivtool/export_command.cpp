@@ -259,7 +259,7 @@ int RunExport(const ExportOptions& options) {
   std::vector<std::string> inputs;
   std::string error;
   if (!CollectInputs(options.inputs, options.recursive, &inputs, &error)) {
-    ReportIoError(error, "cannot read the directory");
+    Say("kivtool: %s\n", error.c_str());
     return kExitUsage;
   }
   return RunBatch({"export", options.jobs, options.quiet}, inputs,

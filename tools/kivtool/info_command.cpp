@@ -12,6 +12,7 @@
 
 #include "batch.h"
 #include "commands.h"
+#include "progress.h"
 #include "json_text.h"
 #include "loaded_animation.h"
 
@@ -203,7 +204,7 @@ int RunInfo(const InfoOptions& options) {
   std::vector<std::string> inputs;
   std::string error;
   if (!CollectInputs(options.files, options.recursive, &inputs, &error)) {
-    ReportIoError(error, "cannot read the directory");
+    Say("kivtool: %s\n", error.c_str());
     return kExitUsage;
   }
   int worst = kExitOk;

@@ -46,9 +46,16 @@ void Say(const char* format, ...) {
   if (t_messages == nullptr) {
     std::vfprintf(stderr, format, arguments);
   } else {
-    char text[1024];
-    std::vsnprintf(text, sizeof text, format, arguments);
-    *t_messages += text;
+    std::va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, again);
+    va_end(again);
+    if (length > 0) {
+      std::string text(static_cast<std::size_t>(length) + 1, '\0');
+      std::vsnprintf(text.data(), text.size(), format, arguments);
+      text.pop_back();
+      *t_messages += text;
+    }
   }
   va_end(arguments);
 }

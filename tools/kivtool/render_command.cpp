@@ -359,7 +359,7 @@ int RunRender(const RenderOptions& options) {
   }
   std::vector<std::string> inputs;
   if (!CollectInputs(options.files, options.recursive, &inputs, &problem)) {
-    ReportIoError(problem, "cannot read the directory");
+    Say("kivtool: %s\n", problem.c_str());
     return kExitUsage;
   }
   return RunBatch({"render", 1, options.quiet}, inputs, [&options](const std::string& input, FileProgress& progress) {

@@ -10,6 +10,7 @@
 
 #include "batch.h"
 #include "commands.h"
+#include "progress.h"
 #include "convert/image_scale.h"
 #include "loaded_animation.h"
 #include "output_file.h"
@@ -61,7 +62,7 @@ int RunThumbnail(const ThumbnailOptions& options) {
   std::vector<std::string> inputs;
   std::string error;
   if (!CollectInputs(options.inputs, options.recursive, &inputs, &error)) {
-    ReportIoError(error, "cannot read the directory");
+    Say("kivtool: %s\n", error.c_str());
     return kExitUsage;
   }
   int worst = kExitOk;
