@@ -20,15 +20,19 @@ mkdir archive
 for i in $(seq 1 $((files - 1))); do cp archive/demo000.kiv "archive/demo$(printf %03d "$i").kiv"; done
 "$kivtool" export archive/demo000.kiv -q -o 'f%d.png'
 
-# best COMMAND: the shortest wall time of three runs of a shell command, in seconds.
+# best COMMAND: the shortest wall time of three runs of a shell command, in
+# seconds; the CPU seconds of all runs go to stderr, so that a machine too
+# busy to give the work two cores shows as CPU time close to wall time.
 best() {
   python3 - "$1" <<'PY'
-import subprocess, sys, time
+import resource, subprocess, sys, time
 times = []
 for _ in range(3):
     start = time.perf_counter()
     subprocess.run(["bash", "-c", sys.argv[1]], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     times.append(time.perf_counter() - start)
+used = resource.getrusage(resource.RUSAGE_CHILDREN)
+print(f"  (3 runs: {sum(times):.1f} s wall, {used.ru_utime + used.ru_stime:.1f} s CPU)", file=sys.stderr)
 print(f"{min(times):.3f}")
 PY
 }
@@ -36,6 +40,7 @@ ratio() { python3 -c "import sys; print(f'{float(sys.argv[1]) / float(sys.argv[2
 
 batch="rm -rf out && '$kivtool' export archive -q -o 'out/%n.gif' -j 2"
 loop="rm -rf out && mkdir out && for f in archive/*.kiv; do n=\${f##*/}; '$kivtool' export \"\$f\" -q -o \"out/\${n%.kiv}.gif\"; done"
+echo "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 t_batch=$(best "$batch")
 t_loop=$(best "$loop")
 echo "$files files to GIF, export DIR -j 2:  $t_batch s"
