@@ -236,6 +236,10 @@ int CheckExport(const ExportOptions& options, bool many) {
     }
   }
   if (options.background && !sequence) return UsageError("export: --background needs a PNG name pattern");
+  FrameRange range;
+  if (!options.frames.empty() && !ParseFrameRange(options.frames, &range)) {
+    return UsageError("export: --frames needs a range A-B of frame numbers with A <= B");
+  }
   if (format == ExportFormat::kVideo && !VideoContainerOf(options.output)) {
     return UsageError("export: a video needs an OUTPUT ending in .mp4, .webm, .mkv or .mov");
   }
