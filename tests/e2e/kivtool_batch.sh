@@ -42,6 +42,12 @@ run "$KIVTOOL" export in --salvage -o 'part/%n/%03d.png' -j 1
 [ $STATUS = 1 ] && grep -q 'in/cut.kiv: partly converted: ' err.txt || fail "--salvage: $STATUS $(cat err.txt)"
 [ -e part/f2/039.png ] || fail "folders per input were not made"
 
+# render takes its files one after another: each file's screens as if rendered alone.
+"$MAKEDEMO" --width 96 --height 64 --frames 6 --first 5 --fps 10 small.kiv
+"$KIVTOOL" render in/f1.kiv small.kiv --frames 5-8 -o 'screens/%n-%d.png' -q 2> /dev/null
+"$KIVTOOL" render small.kiv --frames 5-8 -o 'alone-%d.png'
+for k in 5 8; do cmp "screens/small-$k.png" "alone-$k.png" || fail "render of several files: small frame $k"; done
+
 # --- One output name for several inputs is refused, nothing written ------------------
 run "$KIVTOOL" export in/f1.kiv in/f2.kiv -o same.gif
 [ $STATUS = 2 ] && grep -q 'OUTPUT needs %n' err.txt && [ ! -e same.gif ] || fail "no %n: $STATUS $(cat err.txt)"
