@@ -72,6 +72,18 @@ bool CollectInputs(const std::vector<std::string>& arguments, bool recursive, st
   return true;
 }
 
+bool CollectInputsOrReport(const std::vector<std::string>& arguments, bool recursive,
+                           std::vector<std::string>* inputs) {
+  std::string error;
+  if (CollectInputs(arguments, recursive, inputs, &error)) return true;
+  Say("kivtool: %s\n", error.c_str());
+  return false;
+}
+
+void FileProgressLine::Start(std::size_t frames) { line_ = std::make_unique<Progress>(what_, frames, quiet_); }
+void FileProgressLine::Update(std::size_t done) { line_->Update(done); }
+void FileProgressLine::Finish() { line_->Finish(); }
+
 bool ManyInputs(const std::vector<std::string>& arguments) {
   std::error_code failure;
   return arguments.size() > 1 || (arguments.size() == 1 && fs::is_directory(arguments[0], failure));
@@ -304,6 +316,20 @@ int RunBatch(const BatchOptions& options, const std::vector<std::string>& inputs
     EndInterrupted();
   }
   return run.Summary();
+}
+
+int RunFiles(const BatchOptions& options, const std::vector<std::string>& arguments, bool recursive,
+             const FileJob& job) {
+  InstallInterruptHandler();
+  if (!ManyInputs(arguments)) {
+    FileProgressLine progress(options.command, options.quiet);
+    const FileOutcome outcome = job(arguments[0], progress);
+    if (Interrupted()) EndInterrupted();
+    return outcome.status;
+  }
+  std::vector<std::string> inputs;
+  if (!CollectInputsOrReport(arguments, recursive, &inputs)) return kExitUsage;
+  return RunBatch(options, inputs, job);
 }
 
 }  // namespace kivtool

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "progress.h"
+
 namespace kivtool {
 
 // Files as given; a directory gives the files in it that start with "KIVA"
@@ -19,6 +21,9 @@ namespace kivtool {
 // "DIR: reason" in *error when a directory cannot be read or holds none.
 bool CollectInputs(const std::vector<std::string>& arguments, bool recursive, std::vector<std::string>* inputs,
                    std::string* error);
+// CollectInputs that reports why not on stderr.
+bool CollectInputsOrReport(const std::vector<std::string>& arguments, bool recursive,
+                           std::vector<std::string>* inputs);
 // True when there may be more than one input: several arguments, or a directory.
 bool ManyInputs(const std::vector<std::string>& arguments);
 
@@ -47,6 +52,20 @@ class FileProgress {
   virtual void Finish() = 0;
 };
 
+// One file's progress as the line of a single-file run ("export: 3/10 (30%)").
+class FileProgressLine : public FileProgress {
+ public:
+  FileProgressLine(std::string what, bool quiet) : what_(std::move(what)), quiet_(quiet) {}
+  void Start(std::size_t frames) override;
+  void Update(std::size_t done) override;
+  void Finish() override;
+
+ private:
+  std::string what_;
+  bool quiet_;
+  std::unique_ptr<Progress> line_;
+};
+
 struct FileOutcome {
   int status = 0;       // the command's exit status for this file
   bool wrote = false;   // an output was written (with status 1: partly)
@@ -63,5 +82,10 @@ struct BatchOptions {
 // the worst status: 0 all converted, 1 a damaged or unreadable animation, 2
 // a usage or I/O error.
 int RunBatch(const BatchOptions& options, const std::vector<std::string>& inputs, const FileJob& job);
+// The command over its FILE arguments: one file is worked on as it is, with
+// its own progress line; several files and directories go through RunBatch.
+// An interrupt takes the work in progress down and ends the process.
+int RunFiles(const BatchOptions& options, const std::vector<std::string>& arguments, bool recursive,
+             const FileJob& job);
 
 }  // namespace kivtool

@@ -16,11 +16,7 @@ namespace kivtool {
 
 int RunCheck(const CheckOptions& options) {
   std::vector<std::string> inputs;
-  std::string error;
-  if (!CollectInputs(options.files, options.recursive, &inputs, &error)) {
-    Say("kivtool: %s\n", error.c_str());
-    return kExitUsage;
-  }
+  if (!CollectInputsOrReport(options.files, options.recursive, &inputs)) return kExitUsage;
   int worst = kExitOk;
   for (const std::string& path : inputs) {
     LoadedAnimation animation;

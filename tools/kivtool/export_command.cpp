@@ -59,11 +59,11 @@ ExportFormat FormatOf(const ExportOptions& options) {
   return ExportFormat::kPng;
 }
 
-// Frame k's position in the output and how long a GIF shows it.
+// The frames written: each one's position in the export and how long a GIF shows it.
 using Shown = std::vector<kiv::GifShown>;
 
-// Which frames a GIF shows and for how long; false after reporting why none.
-bool PlanGif(const char* path, const FrameJob& job, kiv::GifTiming* timing) {
+// Which frames a GIF shows and for how long, saying what had to give.
+void PlanGif(const char* path, const FrameJob& job, kiv::GifTiming* timing) {
   const kiv::AnimationHeader& h = job.animation.header();
   const std::uint32_t count = job.range.to - job.range.from + 1;
   *timing = kiv::PlanGifTiming(count, static_cast<double>(h.frameRate));
@@ -75,7 +75,6 @@ bool PlanGif(const char* path, const FrameJob& job, kiv::GifTiming* timing) {
   if (timing->clamped > 0) {
     Say("kivtool: %s: %u frame delays cut to the 655.35 s a GIF can hold\n", path, timing->clamped);
   }
-  return true;
 }
 
 // One input's conversion: where it goes and what it writes with.
@@ -208,19 +207,6 @@ FileOutcome ExportFile(const ExportOptions& options, const std::string& input, F
   return {status, status <= kExitFinding};
 }
 
-// The progress line of a single file, as a FileProgress.
-class SingleFileProgress : public FileProgress {
- public:
-  explicit SingleFileProgress(bool quiet) : quiet_(quiet) {}
-  void Start(std::size_t frames) override { line_ = std::make_unique<Progress>("export", frames, quiet_); }
-  void Update(std::size_t done) override { line_->Update(done); }
-  void Finish() override { line_->Finish(); }
-
- private:
-  bool quiet_;
-  std::unique_ptr<Progress> line_;
-};
-
 // Checks what holds for every input; kExitOk, or the usage error reported.
 int CheckExport(const ExportOptions& options, bool many) {
   const ExportFormat format = FormatOf(options);
@@ -253,20 +239,7 @@ int CheckExport(const ExportOptions& options, bool many) {
 int RunExport(const ExportOptions& options) {
   const bool many = ManyInputs(options.inputs);
   if (const int status = CheckExport(options, many); status != kExitOk) return status;
-  InstallInterruptHandler();
-  if (!many) {
-    SingleFileProgress progress(options.quiet);
-    const FileOutcome outcome = ExportFile(options, options.inputs[0], progress);
-    if (Interrupted()) EndInterrupted();
-    return outcome.status;
-  }
-  std::vector<std::string> inputs;
-  std::string error;
-  if (!CollectInputs(options.inputs, options.recursive, &inputs, &error)) {
-    Say("kivtool: %s\n", error.c_str());
-    return kExitUsage;
-  }
-  return RunBatch({"export", options.jobs, options.quiet}, inputs,
+  return RunFiles({"export", options.jobs, options.quiet}, options.inputs, options.recursive,
                   [&options](const std::string& input, FileProgress& progress) {
                     return ExportFile(options, input, progress);
                   });

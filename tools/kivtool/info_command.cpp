@@ -202,11 +202,7 @@ int RunInfo(const InfoOptions& options) {
     return status;
   }
   std::vector<std::string> inputs;
-  std::string error;
-  if (!CollectInputs(options.files, options.recursive, &inputs, &error)) {
-    Say("kivtool: %s\n", error.c_str());
-    return kExitUsage;
-  }
+  if (!CollectInputsOrReport(options.files, options.recursive, &inputs)) return kExitUsage;
   int worst = kExitOk;
   std::vector<std::string> objects;
   for (std::size_t i = 0; i < inputs.size(); ++i) {

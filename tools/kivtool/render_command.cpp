@@ -295,19 +295,6 @@ class ScreenWriter {
   int status_ = kExitOk;
 };
 
-// The progress line of a single file, as a FileProgress.
-class RenderProgress : public FileProgress {
- public:
-  explicit RenderProgress(bool quiet) : quiet_(quiet) {}
-  void Start(std::size_t frames) override { line_ = std::make_unique<Progress>("render", frames, quiet_); }
-  void Update(std::size_t done) override { line_->Update(done); }
-  void Finish() override { line_->Finish(); }
-
- private:
-  bool quiet_;
-  std::unique_ptr<Progress> line_;
-};
-
 FileOutcome RenderFile(const RenderOptions& options, const std::string& input, FileProgress& progress) {
   const std::string output = WithInputName(options.output, InputName(input));
   NamePattern pattern;
@@ -350,21 +337,10 @@ int RunRender(const RenderOptions& options) {
   if (!ParsePattern(WithInputName(options.output, "name").c_str(), &pattern, &problem)) {
     return UsageError("render: " + problem);
   }
-  InstallInterruptHandler();
-  if (!many) {
-    RenderProgress progress(options.quiet);
-    const FileOutcome outcome = RenderFile(options, options.files[0], progress);
-    if (Interrupted()) EndInterrupted();
-    return outcome.status;
-  }
-  std::vector<std::string> inputs;
-  if (!CollectInputs(options.files, options.recursive, &inputs, &problem)) {
-    Say("kivtool: %s\n", problem.c_str());
-    return kExitUsage;
-  }
-  return RunBatch({"render", 1, options.quiet}, inputs, [&options](const std::string& input, FileProgress& progress) {
-    return RenderFile(options, input, progress);
-  });
+  return RunFiles({"render", 1, options.quiet}, options.files, options.recursive,
+                  [&options](const std::string& input, FileProgress& progress) {
+                    return RenderFile(options, input, progress);
+                  });
 }
 
 }  // namespace

@@ -60,11 +60,7 @@ int RunThumbnail(const ThumbnailOptions& options) {
     return UsageError("thumbnail: OUTPUT needs %n, the input's name, when there are several inputs");
   }
   std::vector<std::string> inputs;
-  std::string error;
-  if (!CollectInputs(options.inputs, options.recursive, &inputs, &error)) {
-    Say("kivtool: %s\n", error.c_str());
-    return kExitUsage;
-  }
+  if (!CollectInputsOrReport(options.inputs, options.recursive, &inputs)) return kExitUsage;
   int worst = kExitOk;
   for (const std::string& input : inputs) worst = std::max(worst, ThumbnailFile(options, input));
   return worst;
