@@ -226,11 +226,11 @@ Command AddInfoCommand(CLI::App& app) {
   auto options = std::make_shared<InfoOptions>();
   CLI::App* command = app.add_subcommand("info", "print the header and the frame statistics");
   command->add_option("FILE", options->files, "the animations: files, or directories of them")->required();
-  command->add_flag("-r,--recursive", options->recursive, "also the animations in the directories' subdirectories");
   CLI::Option* json = command->add_flag("--json", options->json, "JSON, pretty-printed");
   command->add_flag("--compact", options->compact, "JSON on one line")->needs(json);
   command->add_flag("--ffmpeg-input", options->ffmpegInput,
                     "print the ffmpeg input arguments for `export --format rgb24 -o -`");
+  command->add_flag("-r,--recursive", options->recursive, "also the animations in the directories' subdirectories");
   command->footer("A damaged file: what could be read and where the damage starts, exit 1.\n");
   return {command, [options] { return RunInfo(*options); }};
 }
