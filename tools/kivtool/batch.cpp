@@ -147,7 +147,10 @@ namespace {
 class Run {
  public:
   Run(const BatchOptions& options, std::size_t files)
-      : options_(options), files_(files), slots_(options.jobs), terminal_(!options.quiet && isatty(STDERR_FILENO) == 1) {}
+      : options_(options),
+        files_(files),
+        slots_(options.jobs),
+        terminal_(!options.quiet && isatty(STDERR_FILENO) == 1) {}
 
   // One worker's file in progress: frames done of its total.
   struct Slot : FileProgress {

@@ -267,7 +267,9 @@ Command AddCreateCommand(CLI::App& app) {
   command->add_option("--version", o.version, "file version (default 949; 909 to 939 need 720x576)")
       ->check(CLI::IsMember({909, 919, 929, 939, 949}))
       ->type_name("V");
-  command->add_option("--first", o.first, "number of the first frame")->check(CLI::Range(0u, kiv::kLastFrameLimit))->type_name("N");
+  command->add_option("--first", o.first, "number of the first frame")
+      ->check(CLI::Range(0u, kiv::kLastFrameLimit))
+      ->type_name("N");
   command
       ->add_option_function<std::uint32_t>(
           "--loop-start", [options](const std::uint32_t& frame) { options->loopStart = frame; },

@@ -59,6 +59,11 @@ ExportFormat FormatOf(const ExportOptions& options) {
   return ExportFormat::kPng;
 }
 
+// Outputs that show frames for a time: they need a frame rate above 0.
+bool Timed(ExportFormat format) {
+  return format == ExportFormat::kGif || format == ExportFormat::kWebp || format == ExportFormat::kVideo;
+}
+
 // The frames written: each one's position in the export and how long a GIF shows it.
 using Shown = std::vector<kiv::GifShown>;
 
@@ -92,8 +97,7 @@ struct FileExport {
 // Opens the sink for the format; kExitOk, or the status after reporting why not.
 int OpenSink(FileExport& e) {
   const kiv::AnimationHeader& h = e.job.animation.header();
-  const bool timed = e.format == ExportFormat::kGif || e.format == ExportFormat::kWebp || e.format == ExportFormat::kVideo;
-  if (timed && !(h.frameRate > 0.0f)) {
+  if (Timed(e.format) && !(h.frameRate > 0.0f)) {
     const char* kind = e.format == ExportFormat::kGif ? "GIF" : e.format == ExportFormat::kWebp ? "WebP" : "video";
     ReportIoError(e.input, std::string("frame rate 0 never advances; a ") + kind + " needs a rate above 0");
     return kExitFinding;
@@ -144,8 +148,7 @@ int WriteFrames(FileExport& e, const Shown& shown, FileProgress& progress) {
   const LoadedAnimation& animation = e.job.animation;
   // Outputs with a time line keep the picture before a damaged frame for the
   // damaged frame's time; the others leave the damaged frame out.
-  const bool holdOnDamage = e.format == ExportFormat::kGif || e.format == ExportFormat::kWebp ||
-                            e.format == ExportFormat::kVideo;
+  const bool holdOnDamage = Timed(e.format);
   const bool numbered = e.pngSequence != nullptr;
   std::vector<std::uint8_t> picture(animation.pictureSize());
   bool havePicture = false;
@@ -204,6 +207,12 @@ FileOutcome ExportFile(const ExportOptions& options, const std::string& input, F
   if (const int status = OpenSink(e); status != kExitOk) return {status, false};
   const int status = WriteFrames(e, timing.shown, progress);
   if (status == kExitInterrupted) e.sink->Discard();
+  if (const auto* webp = dynamic_cast<const WebpSink*>(e.sink.get()); webp != nullptr && webp->dropped() > 0) {
+    Say("kivtool: %s: %u of %zu frames left out: at %s frames a second some start in the millisecond of the "
+        "one before, which a WebP cannot show; the duration is kept\n",
+        input.c_str(), webp->dropped(), timing.shown.size(),
+        ShortestDecimal(e.job.animation.header().frameRate).c_str());
+  }
   return {status, status <= kExitFinding};
 }
 

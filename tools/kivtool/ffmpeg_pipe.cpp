@@ -33,10 +33,10 @@ std::optional<VideoContainer> VideoContainerOf(const std::string& path) {
 
 std::vector<std::string> FfmpegArguments(VideoContainer container, const VideoSettings& settings,
                                          const std::string& output) {
-  std::vector<std::string> args = {"-hide_banner", "-loglevel", "error", "-nostdin", "-y",
-                                   "-f", "rawvideo", "-pixel_format", "rgb24",
-                                   "-video_size", std::to_string(settings.width) + "x" + std::to_string(settings.height),
-                                   "-framerate", settings.rate, "-i", "pipe:0"};
+  const std::string size = std::to_string(settings.width) + "x" + std::to_string(settings.height);
+  std::vector<std::string> args = {"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "rawvideo",
+                                   "-pixel_format", "rgb24", "-video_size", size, "-framerate", settings.rate,
+                                   "-i", "pipe:0"};
   const bool webm = container == VideoContainer::kWebm;
   if (webm && settings.lossless) {
     args.insert(args.end(), {"-c:v", "libvpx-vp9", "-lossless", "1", "-pix_fmt", "gbrp", "-row-mt", "1"});

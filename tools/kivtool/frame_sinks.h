@@ -27,7 +27,8 @@ class FrameSink {
  public:
   virtual ~FrameSink() = default;
   // number: what names the picture in a sequence, or its position in the
-  // exported frames (WebP, video); centiseconds: how long it shows (GIF only). On failure *where names the output at fault.
+  // exported frames (WebP, video); centiseconds: how long it shows (GIF
+  // only). On failure *where names the output at fault.
   virtual bool Write(unsigned long number, const std::uint8_t* picture, std::uint32_t centiseconds,
                      std::string* where, std::string* error) = 0;
   virtual bool Finish(std::string* where, std::string* error) = 0;
@@ -98,6 +99,8 @@ class WebpSink : public FrameSink {
   bool Write(unsigned long number, const std::uint8_t* picture, std::uint32_t, std::string* where,
              std::string* error) override;
   bool Finish(std::string* where, std::string* error) override;
+  // Frames left out for starting in the same millisecond as the one before.
+  std::uint32_t dropped() const { return webp_.dropped(); }
 
  private:
   SinkPicture picture_;

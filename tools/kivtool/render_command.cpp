@@ -363,7 +363,8 @@ Command AddRenderCommand(CLI::App& app) {
           "--start-number", [options](const std::uint32_t& number) { options->startNumber = number; },
           "number of the first file (default: the frame number)")
       ->type_name("N");
-  command->add_flag("--salvage", options->salvage, "render every frame that decodes, skip damaged ones (exit 1 if any)");
+  command->add_flag("--salvage", options->salvage,
+                    "render every frame that decodes, skip damaged ones (exit 1 if any)");
   command->add_flag("-r,--recursive", options->recursive, "also the animations in the directories' subdirectories");
   AddQuietAndNoClobber(command, &options->noClobber, &options->quiet);
   return {command, [options] { return RunRender(*options); }};
