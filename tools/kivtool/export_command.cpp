@@ -190,13 +190,14 @@ int WriteFrames(FileExport& e, const Shown& shown, FileProgress& progress) {
 FileOutcome ExportFile(const ExportOptions& options, const std::string& input, FileProgress& progress) {
   FileExport e{options, FormatOf(options), input, WithInputName(options.output, InputName(input)), {},
                kiv::ScreenPalette(), nullptr, nullptr};
+  if (const int status = PrepareFrameJob("export", input, options.frames, options.salvage, &e.job); status >= 0) {
+    return {status, false};
+  }
+  // Made only for a file that loads: a damaged one leaves no empty folder.
   std::string error;
   if (HasInputName(options.output) && !MakeFolderFor(e.output, &error)) {
     ReportIoError(input, "cannot make the output folder: " + error);
     return {kExitUsage, false};
-  }
-  if (const int status = PrepareFrameJob("export", input, options.frames, options.salvage, &e.job); status >= 0) {
-    return {status, false};
   }
   kiv::GifTiming timing;
   if (e.format == ExportFormat::kGif && e.job.animation.header().frameRate > 0.0f) {

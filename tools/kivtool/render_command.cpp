@@ -300,15 +300,15 @@ FileOutcome RenderFile(const RenderOptions& options, const std::string& input, F
   NamePattern pattern;
   std::string problem;
   ParsePattern(output.c_str(), &pattern, &problem);  // checked before the run
-  if (HasInputName(options.output) && !MakeFolderFor(output, &problem)) {
-    ReportIoError(input, "cannot make the output folder: " + problem);
-    return {kExitUsage, false};
-  }
   // kivtool's own load names what is wrong (missing file, damage and where);
   // the player then loads the file, or its repaired copy, again.
   FrameJob job;
   if (const int status = PrepareFrameJob("render", input, options.frames, options.salvage, &job); status >= 0) {
     return {status, false};
+  }
+  if (HasInputName(options.output) && !MakeFolderFor(output, &problem)) {
+    ReportIoError(input, "cannot make the output folder: " + problem);
+    return {kExitUsage, false};
   }
   RepairedCopy repaired;
   if (const int status = HandToPlayer(input.c_str(), job.animation, &repaired); status != kExitOk) {
