@@ -70,6 +70,21 @@ for gif in stop/*.gif; do
   [ "$(frames_of "$gif")" = 150 ] || fail "$gif is not whole"
 done
 
+# A PNG sequence in progress goes whole: each folder holds all 150 pictures or none.
+"$KIVTOOL" export big -o 'seq/%n/%03d.png' -j 1 2> /dev/null &
+pid=$!
+until [ -e seq/b1/149.png ] && [ -e seq/b2/000.png ]; do
+  kill -0 $pid 2> /dev/null || fail "the PNG run ended before it could be interrupted"
+  sleep 0.05
+done
+kill -INT $pid
+set +e; wait $pid; STATUS=$?; set -e
+[ $STATUS = 130 ] || fail "interrupted PNG run: exit $STATUS"
+for folder in seq/*; do
+  count=$(find "$folder" -name '*.png' | wc -l)
+  [ "$count" = 0 ] || [ "$count" = 150 ] || fail "$folder holds $count of 150 pictures"
+done
+
 # --- WebP: the PNGs' pixels, delays from the rate, looping forever ----------------------
 # Decodes every frame by the container's rules (offset, blend, dispose) with
 # webpmux and dwebp, composing the canvas with ImageMagick.
