@@ -12,7 +12,7 @@ mode=${1:-test}
 
 run_packages=(
   build-essential cmake pkg-config make g++
-  libsdl1.2-compat-dev libx11-dev libpng-dev libgif-dev libcli11-dev
+  libsdl1.2-compat-dev libx11-dev libpng-dev libgif-dev libwebp-dev libcli11-dev
 )
 package_packages=(dpkg-dev file)
 test_packages=(
@@ -21,7 +21,7 @@ test_packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   xvfb xauth xdotool x11-utils x11-apps openbox wmctrl imagemagick
   sox espeak-ng python3 strace
-  ffmpeg gifsicle unzip
+  ffmpeg gifsicle unzip webp
   desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl libglib2.0-bin
   dpkg-dev lintian groff-base mandoc man-db file librsvg2-bin
 )

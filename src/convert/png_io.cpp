@@ -25,10 +25,6 @@ void OnPngError(png_structp png, png_const_charp message) {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // Writes go through our own function so that a failed write keeps the
 // system's reason instead of libpng's "Write Error".
 struct PngSink {
@@ -181,20 +177,24 @@ ReadStatus ReadPngFrom(PngInput& input, const PictureLimits& limits, Picture* pi
     *error = "not a PNG file";
     return ReadStatus::kError;
   }
-  PngErrorText pngError;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &pngError, OnPngError, OnPngWarning);
+  // A local changed between setjmp and the jump back is indeterminate after
+  // it, so what changes there (the error text, our refusal, the row
+  // pointers) lives on the heap, behind a pointer that stays as it is.
+  struct ReadState : PngErrorText {
+    std::vector<png_bytep> rows;
+    std::string refusal;
+  };
+  const auto state = std::make_unique<ReadState>();
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, state.get(), OnPngError, OnPngWarning);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   if (png == nullptr || info == nullptr) {
     png_destroy_read_struct(&png, &info, nullptr);
     *error = "out of memory";
     return ReadStatus::kError;
   }
-  // Everything that outlives a longjmp is plain memory declared before it.
-  std::vector<png_bytep> rows;
-  std::string refusal;
   if (setjmp(png_jmpbuf(png)) != 0) {
     png_destroy_read_struct(&png, &info, nullptr);
-    *error = refusal.empty() ? std::string(pngError.text) : refusal;
+    *error = state->refusal.empty() ? std::string(state->text) : state->refusal;
     return ReadStatus::kError;
   }
   png_set_read_fn(png, &input, OnPngRead);
@@ -212,13 +212,13 @@ ReadStatus ReadPngFrom(PngInput& input, const PictureLimits& limits, Picture* pi
   const png_uint_32 height = png_get_image_height(png, info);
   // The size is checked before anything is allocated for the pixels.
   if (static_cast<std::int64_t>(width) * height > limits.maxPixels) {
-    refusal = "is " + SizeText(width, height) + ", more than the " + std::to_string(limits.maxPixels) +
+    state->refusal = "is " + SizeText(width, height) + ", more than the " + std::to_string(limits.maxPixels) +
               " pixels a frame holds";
     png_error(png, "too large");
   }
   if (limits.width != 0 && (static_cast<std::int64_t>(width) != limits.width ||
                             static_cast<std::int64_t>(height) != limits.height)) {
-    refusal = "is " + SizeText(width, height) + ", the first picture " +
+    state->refusal = "is " + SizeText(width, height) + ", the first picture " +
               SizeText(limits.width, limits.height);
     png_error(png, "wrong size");
   }
@@ -229,9 +229,9 @@ ReadStatus ReadPngFrom(PngInput& input, const PictureLimits& limits, Picture* pi
   if (rowBytes != width * channels) png_error(png, "unsupported PNG layout");
   std::vector<std::uint8_t>& target = picture->indexed ? picture->indices : picture->rgba;
   target.resize(rowBytes * height);
-  rows.resize(height);
-  for (png_uint_32 y = 0; y < height; ++y) rows[y] = target.data() + y * rowBytes;
-  png_read_image(png, rows.data());
+  state->rows.resize(height);
+  for (png_uint_32 y = 0; y < height; ++y) state->rows[y] = target.data() + y * rowBytes;
+  png_read_image(png, state->rows.data());
   png_read_end(png, nullptr);
   png_destroy_read_struct(&png, &info, nullptr);
   picture->width = static_cast<std::int32_t>(width);

@@ -1,20 +1,48 @@
-// kivtool's commands. main.cpp parses the command line into these option
-// records; each Run function returns the process exit status: 0 success,
-// 1 a bad or damaged animation, 2 a usage or I/O error.
+// kivtool's commands. Each registers its own options on its subcommand of
+// the one CLI11 parser (checked and typed there, once) and hands back how to
+// run it; a run returns the process exit status: 0 success, 1 a bad or
+// damaged animation, 2 a usage or I/O error.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "convert/colour_map.h"
+
+namespace CLI {
+class App;
+}
 
 namespace kivtool {
 
 constexpr int kExitOk = 0;
 constexpr int kExitFinding = 1;
 constexpr int kExitUsage = 2;
+// Work stopped by an interrupt; never the process's status (it dies of the signal).
+constexpr int kExitInterrupted = 130;
+
+struct Command {
+  CLI::App* app;
+  std::function<int()> run;
+};
+
+Command AddInfoCommand(CLI::App& app);
+Command AddCheckCommand(CLI::App& app);
+Command AddExportCommand(CLI::App& app);
+Command AddRenderCommand(CLI::App& app);
+Command AddCreateCommand(CLI::App& app);
+Command AddPaletteCommand(CLI::App& app);
+Command AddThumbnailCommand(CLI::App& app);
+
+// -n and -q, as every command that writes files has them.
+void AddQuietAndNoClobber(CLI::App* command, bool* noClobber, bool* quiet);
 
 struct InfoOptions {
-  std::string file;
+  std::vector<std::string> files;
+  bool recursive = false;
   bool json = false;
   bool compact = false;
   bool ffmpegInput = false;
@@ -22,45 +50,30 @@ struct InfoOptions {
 
 struct CheckOptions {
   std::vector<std::string> files;
-};
-
-struct ExportOptions {
-  std::string file;
-  std::string output;
-  std::string format;  // png, gif or rgb24; empty: from the output name
-  bool composite = false;
-  bool background = false;
-  std::string frames;  // "A-B"; empty: all
-  std::uint32_t startNumber = 0;
-  bool salvage = false;
-  bool noClobber = false;
-  bool quiet = false;
+  bool recursive = false;
 };
 
 struct RenderOptions {
-  std::string file;
+  std::vector<std::string> files;
   std::string output;
   std::string frames;
   bool paused = false;
   bool noLayer = false;
-  bool haveStartNumber = false;
-  std::uint32_t startNumber = 0;
+  std::optional<std::uint32_t> startNumber;  // none: the frame number
   bool salvage = false;
   bool noClobber = false;
   bool quiet = false;
+  bool recursive = false;
 };
 
 struct CreateOptions {
   std::string output;
-  float fps = 0;
-  bool haveFps = false;
+  std::optional<float> fps;  // none: from GIF delays
   std::int32_t version = 949;
   std::uint32_t first = 0;
-  std::uint32_t loopStart = 0;
-  bool haveLoopStart = false;
-  std::uint32_t loopEnd = 0;
-  bool haveLoopEnd = false;
-  std::string dither = "none";
+  std::optional<std::uint32_t> loopStart;  // none: the first frame
+  std::optional<std::uint32_t> loopEnd;    // none: the last frame
+  kiv::Dither dither = kiv::Dither::kNone;
   bool keepIndices = false;
   std::string background;
   std::vector<std::string> frames;  // pictures, GIFs, "-" for a PNG stream on standard input
@@ -75,14 +88,13 @@ struct PaletteOptions {
 
 struct ThumbnailOptions {
   std::uint32_t size = 256;
-  std::string input;
-  std::string output;
+  std::vector<std::string> inputs;
+  std::string output;  // with several inputs, %n stands for each one's name
+  bool recursive = false;
 };
 
 int RunInfo(const InfoOptions& options);
 int RunCheck(const CheckOptions& options);
-int RunExport(const ExportOptions& options);
-int RunRender(const RenderOptions& options);
 int RunCreate(const CreateOptions& options);
 int RunThumbnail(const ThumbnailOptions& options);
 int RunPalette(const PaletteOptions& options);

@@ -1,6 +1,8 @@
-// kivtool create -o OUT --fps F [options] INPUT...: builds an animation file
+// kivtool create -o OUT [--fps F] [options] INPUT...: builds an animation file
 // from PNG pictures, animated GIFs and PNG streams on standard input, read
 // as colours and mapped to the screen palette.
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -24,10 +26,6 @@
 
 namespace kivtool {
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // Turns every picture read into screen indices, keeping the size of the
 // first and the GIF delays seen.
@@ -164,16 +162,8 @@ bool FrameCollector::ReadBackground(const std::string& path, std::vector<std::ui
   return true;
 }
 
-bool ParseDither(const std::string& text, kiv::Dither* dither) {
-  if (text == "none") *dither = kiv::Dither::kNone;
-  else if (text == "ordered") *dither = kiv::Dither::kOrdered;
-  else if (text == "diffusion") *dither = kiv::Dither::kDiffusion;
-  else return false;
-  return true;
-}
-
-// The frame rate GIF delays ask for (the most common delay wins); one line
-// says so when the delays vary.
+// The frame rate GIF delays ask for: the most common delay wins (0 shows as
+// 10 cs in browsers); one line says so when the delays vary.
 float RateFromDelays(const std::map<std::uint32_t, std::uint32_t>& delays) {
   std::uint32_t common = 0, shortest = 0, longest = 0;
   const float rate = kiv::GifRateFromDelays(delays, &common, &shortest, &longest);
@@ -189,12 +179,8 @@ float RateFromDelays(const std::map<std::uint32_t, std::uint32_t>& delays) {
 }  // namespace
 
 int RunCreate(const CreateOptions& options) {
-  if (options.haveFps && (!std::isfinite(options.fps) || options.fps < 0.0f)) {
+  if (options.fps && (!std::isfinite(*options.fps) || *options.fps < 0.0f)) {
     return UsageError("create: --fps needs a finite number, 0 or more");
-  }
-  kiv::Dither dither = kiv::Dither::kNone;
-  if (!ParseDither(options.dither, &dither)) {
-    return UsageError("create: --dither must be none, ordered or diffusion");
   }
   std::size_t fromStdin = 0;
   for (const std::string& path : options.frames) fromStdin += path == "-" ? 1 : 0;
@@ -208,7 +194,7 @@ int RunCreate(const CreateOptions& options) {
     return kExitUsage;
   }
 
-  FrameCollector collector(options, dither);
+  FrameCollector collector(options, options.dither);
   {
     Progress progress("create", options.frames.size(), options.quiet);
     std::size_t done = 0;
@@ -235,10 +221,10 @@ int RunCreate(const CreateOptions& options) {
   write.width = collector.width();
   write.height = collector.height();
   const std::uint32_t last = options.first + static_cast<std::uint32_t>(frames.size()) - 1;
-  write.loopStart = options.haveLoopStart ? options.loopStart : options.first;
-  write.loopEnd = options.haveLoopEnd ? options.loopEnd : last;
-  if (options.haveFps) {
-    write.frameRate = options.fps;
+  write.loopStart = options.loopStart.value_or(options.first);
+  write.loopEnd = options.loopEnd.value_or(last);
+  if (options.fps) {
+    write.frameRate = *options.fps;
   } else if (!collector.delays().empty()) {
     write.frameRate = RateFromDelays(collector.delays());
   } else {
@@ -257,6 +243,56 @@ int RunCreate(const CreateOptions& options) {
     return kExitUsage;
   }
   return kExitOk;
+}
+
+Command AddCreateCommand(CLI::App& app) {
+  auto options = std::make_shared<CreateOptions>();
+  CreateOptions& o = *options;
+  CLI::App* command = app.add_subcommand(
+      "create", "build an animation file from PNG pictures, animated GIFs or a PNG stream");
+  command->add_option("-o,--output", o.output, "the animation to write")->required()->type_name("OUT.kiv");
+  command
+      ->add_option_function<float>(
+          "--fps", [options](const float& fps) { options->fps = fps; },
+          "frame rate, a finite number 0 or more (default: from GIF delays)")
+      ->check(CLI::NonNegativeNumber)
+      ->type_name("F");
+  command->add_option("--version", o.version, "file version (default 949; 909 to 939 need 720x576)")
+      ->check(CLI::IsMember({909, 919, 929, 939, 949}))
+      ->type_name("V");
+  command->add_option("--first", o.first, "number of the first frame")
+      ->check(CLI::Range(0u, kiv::kLastFrameLimit))
+      ->type_name("N");
+  command
+      ->add_option_function<std::uint32_t>(
+          "--loop-start", [options](const std::uint32_t& frame) { options->loopStart = frame; },
+          "loop start frame number in the header (default: the first frame)")
+      ->check(CLI::Range(0u, kiv::kLastFrameLimit))
+      ->type_name("N");
+  command
+      ->add_option_function<std::uint32_t>(
+          "--loop-end", [options](const std::uint32_t& frame) { options->loopEnd = frame; },
+          "loop end frame number in the header (default: the last frame)")
+      ->check(CLI::Range(0u, kiv::kLastFrameLimit))
+      ->type_name("N");
+  static const std::map<std::string, kiv::Dither> kDithers{
+      {"none", kiv::Dither::kNone}, {"ordered", kiv::Dither::kOrdered}, {"diffusion", kiv::Dither::kDiffusion}};
+  command
+      ->add_option_function<std::string>(
+          "--dither", [options](const std::string& dither) { options->dither = kDithers.at(dither); },
+          "none, ordered or diffusion (Floyd-Steinberg) for colours not in the palette (default none)")
+      ->check(CLI::IsMember({"none", "ordered", "diffusion"}))
+      ->type_name("none|ordered|diffusion");
+  command->add_flag("--keep-indices", o.keepIndices,
+                    "palette PNGs give their index numbers as they are, not their colours");
+  command->add_option("--background", o.background, "the background picture (PNG)")->type_name("BG.png");
+  command
+      ->add_option("INPUT", o.frames,
+                   "the frames: PNG pictures, animated GIFs, or - for a PNG stream on standard input; read as "
+                   "colours and shown through the nearest screen-palette entries, alpha below half as index 127")
+      ->required();
+  AddQuietAndNoClobber(command, &o.noClobber, &o.quiet);
+  return {command, [options] { return RunCreate(*options); }};
 }
 
 }  // namespace kivtool

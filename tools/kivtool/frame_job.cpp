@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "commands.h"
+#include "progress.h"
 
 namespace kivtool {
 
@@ -20,7 +21,7 @@ int PrepareFrameJob(const std::string& command, const std::string& file, const s
   if (frames.empty()) {
     job->range = {animation.first(), animation.last()};
   } else if (job->range.from < animation.first() || job->range.to > animation.last()) {
-    std::fprintf(stderr, "kivtool: %s: frames %u-%u lie outside the animation's %u-%u\n", path, job->range.from,
+    Say("kivtool: %s: frames %u-%u lie outside the animation's %u-%u\n", path, job->range.from,
                  job->range.to, animation.first(), animation.last());
     return kExitUsage;
   }

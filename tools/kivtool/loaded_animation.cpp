@@ -9,14 +9,12 @@
 
 #include "anim/salvage.h"
 #include "commands.h"
+#include "output_file.h"
+#include "progress.h"
 #include "playback/composition.h"
 
 namespace kivtool {
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 const std::string kNoDamage;
 
@@ -113,13 +111,13 @@ bool LoadedAnimation::Picture(std::uint32_t number, bool composite, std::uint8_t
 }
 
 void ReportRefusal(const char* path, const kiv::AnimationError& error) {
-  std::fprintf(stderr, "kivtool: %s: offset 0x%llx (%lld): %s: %s\n", path,
+  Say("kivtool: %s: offset 0x%llx (%lld): %s: %s\n", path,
                static_cast<unsigned long long>(error.offset), static_cast<long long>(error.offset),
                error.where.c_str(), error.what.c_str());
 }
 
 void ReportIoError(const std::string& path, const std::string& message) {
-  std::fprintf(stderr, "kivtool: %s: %s\n", path.c_str(), message.c_str());
+  Say("kivtool: %s: %s\n", path.c_str(), message.c_str());
 }
 
 namespace {

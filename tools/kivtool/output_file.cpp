@@ -49,7 +49,7 @@ bool OutputFile::Open(const std::string& path, bool noClobber, std::string* erro
   const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
   std::string name = directory + "." + base + ".XXXXXX";
-  const int fd = mkstemp(name.data());
+  const int fd = mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) {
     *error = SystemReason(errno);
     return false;

@@ -35,6 +35,8 @@ class OutputFile {
   void Abandon();
 
   bool toStdout() const { return toStdout_; }
+  // The temporary file's name; empty for standard output, a device or a pipe.
+  const std::string& temporary() const { return temporary_; }
 
  private:
   std::FILE* stream_ = nullptr;
@@ -52,6 +54,11 @@ bool SavePalettePng(const std::string& path, bool noClobber, const std::uint8_t*
                     std::int32_t width, std::int32_t height,
                     const std::vector<std::uint8_t>& palette, int transparentIndex,
                     std::string* error);
+
+// Closes a std::FILE held by a std::unique_ptr.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
 
 // The system's reason for errnum ("No space left on device").
 std::string SystemReason(int errnum);

@@ -1,6 +1,8 @@
 // kivtool palette -o FILE: the screen palette for artists, as a 16 x 16
 // PNG swatch (one pixel per entry, the transparent index transparent) or,
 // for a .gpl name, a GIMP palette.
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -61,6 +63,17 @@ int RunPalette(const PaletteOptions& options) {
     return kExitUsage;
   }
   return kExitOk;
+}
+
+Command AddPaletteCommand(CLI::App& app) {
+  auto options = std::make_shared<PaletteOptions>();
+  CLI::App* command = app.add_subcommand(
+      "palette", "write the screen palette: a 16x16 PNG swatch (index 127 transparent) or a GIMP .gpl");
+  command->add_option("-o,--output", options->output, "a .png or .gpl file, or - for a PNG on standard output")
+      ->required()
+      ->type_name("FILE.png|FILE.gpl");
+  command->add_flag("-n,--no-clobber", options->noClobber, "refuse to replace an existing file");
+  return {command, [options] { return RunPalette(*options); }};
 }
 
 }  // namespace kivtool

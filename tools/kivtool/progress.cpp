@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 
 namespace kivtool {
@@ -28,6 +29,35 @@ void Progress::Finish() {
   std::fflush(stderr);
   drawn_ = false;
   lastPercent_ = -1;
+}
+
+}  // namespace kivtool
+
+namespace kivtool {
+namespace {
+thread_local std::string* t_messages = nullptr;
+}  // namespace
+
+void CaptureMessages(std::string* messages) { t_messages = messages; }
+
+void Say(const char* format, ...) {
+  std::va_list arguments;
+  va_start(arguments, format);
+  if (t_messages == nullptr) {
+    std::vfprintf(stderr, format, arguments);
+  } else {
+    std::va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, again);
+    va_end(again);
+    if (length > 0) {
+      std::string text(static_cast<std::size_t>(length) + 1, '\0');
+      std::vsnprintf(text.data(), text.size(), format, arguments);
+      text.pop_back();
+      *t_messages += text;
+    }
+  }
+  va_end(arguments);
 }
 
 }  // namespace kivtool

@@ -1,5 +1,6 @@
-// A progress line on stderr for long work, shown only when stderr is a
-// terminal (never in logs or pipes) and not silenced by -q.
+// What kivtool says on stderr while it works: a progress line for long work,
+// shown only when stderr is a terminal (never in logs or pipes) and not
+// silenced by -q, and the messages about each file.
 #pragma once
 
 #include <cstddef>
@@ -26,5 +27,12 @@ class Progress {
   bool drawn_ = false;
   int lastPercent_ = -1;
 };
+
+// printf to stderr, or, while this thread works on one file of many, into
+// that file's messages (printed whole when the file is done, so files
+// converted side by side do not mix their lines).
+void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Where this thread's messages go from now on: *messages, or stderr (null).
+void CaptureMessages(std::string* messages);
 
 }  // namespace kivtool
