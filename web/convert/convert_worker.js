@@ -115,8 +115,9 @@ const jobs = {
     const { width, height, count } = info(module);
     const palette = copy(module, module._kc_palette(), 768);
     for (let i = 0; i < count; ++i) {
-      const indices = module.HEAPU8.subarray(module._kc_picture(i, job.composite ? 1 : 0));
-      const picture = indices.slice(0, width * height);
+      // The call may grow the module's memory: take the view after it.
+      const address = module._kc_picture(i, job.composite ? 1 : 0);
+      const picture = copy(module, address, width * height);
       const png = await palettePng(picture, width, height, palette, job.composite);
       piece(job.id, job.prefix + String(i).padStart(4, '0') + '.png', png);
       postMessage({ id: job.id, type: 'progress', done: i + 1, total: count });
@@ -342,7 +343,8 @@ jobs.video = async (module, job) => {
   const { width, height, count, rate } = info(module);
   const palette = copy(module, module._kc_palette(), 768);
   await encodeVideo(job, width, height, rate, count, (i, rgbx, codedWidth) => {
-    const indices = module.HEAPU8.subarray(module._kc_picture(i, 1));
+    const address = module._kc_picture(i, 1);  // may grow memory: the view comes after
+    const indices = module.HEAPU8.subarray(address);
     for (let y = 0; y < height; ++y) {
       for (let x = 0; x < width; ++x) {
         const c = indices[y * width + x] * 3;
