@@ -6,15 +6,8 @@
 # frame against the PNGs; ffprobe counts the videos' frames and rates.
 source "$(dirname "$0")/lib.sh"
 : "${KIVTOOL:?}"
-MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
 cd "$E2E_TMP"
 
-run() {
-  set +e
-  "$@" > out.txt 2> err.txt
-  STATUS=$?
-  set -e
-}
 frames_of() {
   ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames -of csv=p=0 "$1"
 }

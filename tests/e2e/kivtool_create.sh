@@ -5,7 +5,6 @@
 # and export followed by create gives the same file. Refusals leave no file.
 source "$(dirname "$0")/lib.sh"
 : "${KIVTOOL:?}" "${KIV_BINARY_DIR:?}"
-MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
 cd "$E2E_TMP"
 
 "$MAKEDEMO" --width 160 --height 120 --frames 12 --first 2 --fps 12.5 demo.kiv || fail "makedemo"

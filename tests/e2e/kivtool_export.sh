@@ -7,16 +7,8 @@
 # filling disk leaves only complete pictures.
 source "$(dirname "$0")/lib.sh"
 : "${KIVTOOL:?}"
-MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
 cd "$E2E_TMP"
 
-# run CMD...: runs it with stdout in out.txt and stderr in err.txt; sets STATUS.
-run() {
-  set +e
-  "$@" > out.txt 2> err.txt
-  STATUS=$?
-  set -e
-}
 FRAMES=40
 RATE=29.97
 "$MAKEDEMO" --width 160 --height 120 --frames $FRAMES --first 5 --fps $RATE a.kiv || fail "makedemo"

@@ -5,6 +5,7 @@ set -euo pipefail
 
 E2E_TMP=$(mktemp -d /tmp/kiv-e2e.XXXXXX)
 E2E_PIDS=()
+MAKEDEMO="${KIV_BINARY_DIR:-}/tools/makedemo/makedemo"
 
 e2e_cleanup() {
   local pid
@@ -148,6 +149,12 @@ run_second() {
 # writes pause0.rgb to pause7.rgb; with WINDOW set, shown prints the frame
 # that the window shows (-1: none), and settled WHAT waits up to 10 s for one
 # shown twice in a row, 300 ms apart, and prints it.
+# paused_demo: demo.kiv here (8 frames of 320x240) and its paused screens.
+paused_demo() {
+  [ -x "$MAKEDEMO" ] || fail "makedemo not built: $MAKEDEMO"
+  "$MAKEDEMO" --width 320 --height 240 --frames 8 --fps 25 demo.kiv >/dev/null || fail "makedemo failed"
+  render_paused demo.kiv
+}
 render_paused() {
   "$KIVTOOL" render "$1" --paused -o 'pause%d.png' || fail "render --paused failed"
   local f
@@ -169,4 +176,12 @@ settled() {
     [ "$a" -ge 0 ] && [ "$a" = "$b" ] && { echo "$a"; return 0; }
   done
   fail "$1: the window does not rest on a rendered paused screen ($a, $b)"
+}
+
+# run CMD...: runs it with stdout in out.txt and stderr in err.txt; sets STATUS.
+run() {
+  set +e
+  "$@" > out.txt 2> err.txt
+  STATUS=$?
+  set -e
 }

@@ -6,10 +6,7 @@
 source "$(dirname "$0")/lib.sh"
 export SDL_AUDIODRIVER=dummy
 cd "$E2E_TMP"
-MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
-[ -x "$MAKEDEMO" ] || fail "makedemo not built: $MAKEDEMO"
-"$MAKEDEMO" --width 320 --height 240 --frames 8 --fps 25 demo.kiv >/dev/null || fail "makedemo failed"
-render_paused demo.kiv
+paused_demo
 
 start_xvfb
 "$KIVPLAY" demo.kiv >play.out 2>play.err &

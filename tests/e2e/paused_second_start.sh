@@ -6,7 +6,6 @@
 source "$(dirname "$0")/lib.sh"
 export SDL_AUDIODRIVER=dummy
 cd "$E2E_TMP"
-MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
 [ -x "$MAKEDEMO" ] || fail "makedemo not built: $MAKEDEMO"
 for f in demo second; do "$MAKEDEMO" --width 320 --height 240 --frames 8 $f.kiv >/dev/null || fail makedemo; done
 render_paused demo.kiv

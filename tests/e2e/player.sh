@@ -5,7 +5,6 @@
 # and a file that loads badly ends with status 255 and the message.
 source "$(dirname "$0")/lib.sh"
 
-MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
 [ -x "$MAKEDEMO" ] || fail "makedemo not built: $MAKEDEMO"
 
 W=320

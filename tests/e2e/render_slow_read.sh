@@ -5,7 +5,6 @@
 # writes when reads are quick.
 source "$(dirname "$0")/lib.sh"
 cd "$E2E_TMP"
-MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
 [ -x "$MAKEDEMO" ] || fail "makedemo not built: $MAKEDEMO"
 "$MAKEDEMO" --width 720 --height 576 --frames 100 --fps 25 demo.kiv >/dev/null || fail "makedemo failed"
 

@@ -6,7 +6,6 @@
 # file.
 source "$(dirname "$0")/lib.sh"
 : "${KIVTOOL:?}" "${KIV_SOURCE_DIR:?}"
-MAKEDEMO="$KIV_BINARY_DIR/tools/makedemo/makedemo"
 cd "$E2E_TMP"
 mkdir bin "with blanks"
 ln -s "$KIVTOOL" bin/kivtool
