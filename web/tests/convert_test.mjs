@@ -193,7 +193,7 @@ await test('"Save as..." downloads name.gif; cancelling downloads nothing and th
   assert.deepEqual(fs.readdirSync(downloads), ['holes.gif'], 'nothing more downloaded');
 });
 
-await test('five files, one damaged: thumbnails equal kivtool thumbnail\'s; save all gives four GIFs and names the damaged',
+await test('five files, one damaged: thumbnails equal kivtool thumbnail\'s; save all gives four GIFs, then four folders of PNG frames, and names the damaged',
   async (page, downloads) => {
     const names = ['f1', 'f2', 'f3', 'f4', 'f5'];
     const sizes = [['160', '120', '7.5'], ['200', '100', '25'], ['90', '160', '29.97'], ['320', '240', '12.5']];
@@ -231,6 +231,23 @@ await test('five files, one damaged: thumbnails equal kivtool thumbnail\'s; save
     const unzipped = path.join(workDir, 'all-gif');
     run('unzip', ['-q', zip, '-d', unzipped]);
     assert.deepEqual(fs.readdirSync(unzipped).sort(), names.slice(0, 4).map((name) => `${name}.gif`));
+    // PNG frames: each file's pictures in a folder of its own, as kivtool
+    // export numbers them, the damaged file left out again.
+    await player.evaluate((element) => element.shadowRoot.querySelector('.folder button.save-png').click());
+    await page.waitForFunction((element) => /^Saved .*-frames\.zip/.test(
+      element.shadowRoot.querySelector('.folder .status').textContent), {}, player);
+    assert.match(await player.evaluate(status), /left out \(damaged\): f5$/);
+    const frames = path.join(downloads, 'animations-frames.zip');
+    for (let i = 0; i < 500 && !fs.existsSync(frames); ++i) await new Promise((resolve) => setTimeout(resolve, 20));
+    const unzippedFrames = path.join(workDir, 'all-frames');
+    run('unzip', ['-q', frames, '-d', unzippedFrames]);
+    assert.deepEqual(fs.readdirSync(unzippedFrames).sort(), names.slice(0, 4).map((name) => `${name}-frames`));
+    names.slice(0, 4).forEach((name, i) => assert.equal(
+      fs.readdirSync(path.join(unzippedFrames, `${name}-frames`)).length, 6 + i, `${name}: pictures`));
+    const theirFrame = path.join(workDir, 'f3-kivtool-%04d.png');
+    run(kivtool, ['export', '-q', kiv('f3'), '-o', theirFrame]);
+    assert.ok(run(magick, [path.join(unzippedFrames, 'f3-frames', 'f3-0007.png'), 'rgba:-']).equals(
+      run(magick, [theirFrame.replace('%04d', '0007'), 'rgba:-'])), 'f3-0007.png');
     // A click on a file plays it.
     await player.evaluate((element) => element.shadowRoot.querySelectorAll('.folder li')[1].click());
     await page.waitForFunction((element) => element.state === 2 && element.canvas.width > 1, {}, player);
