@@ -29,21 +29,9 @@ ffplay=$(command -v ffplay || true)
 for program in "$kivplay" "$floor" "$makedemo" "$kivtool"; do
   [ -x "$program" ] || { echo "missing: $program (build it first)" >&2; exit 1; }
 done
-work=$(mktemp -d /tmp/kiv-cpu-bench.XXXXXX)
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+source "$(dirname "$0")/lib.sh"
+bench_begin kiv-cpu-bench
+bench_start_xvfb
 export SDL_AUDIODRIVER=dummy
 "$makedemo" --width 720 --height 576 --frames 100 --fps 25 "$work/demo.kiv" >/dev/null
 [ -z "$ffplay" ] || "$kivtool" render -q "$work/demo.kiv" -o "$work/frame%03d.png" --start-number 0

@@ -18,21 +18,9 @@ makedemo="$(dirname "$kivplay")/../../tools/makedemo/makedemo"
 for program in "$kivplay" "$makedemo"; do
   [ -x "$program" ] || { echo "missing: $program (build it first)" >&2; exit 1; }
 done
-work=$(mktemp -d /tmp/kiv-frames-bench.XXXXXX)
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
-  [ -n "${KIV_BENCH_KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+source "$(dirname "$0")/lib.sh"
+bench_begin kiv-frames-bench
+bench_start_xvfb
 export SDL_AUDIODRIVER=dummy
 opcode=$(xdpyinfo -queryExtensions | sed -n 's/.*MIT-SHM.*opcode: \([0-9]*\).*/\1/p')
 [ -n "$opcode" ] || { echo "the X server has no MIT-SHM" >&2; exit 1; }
