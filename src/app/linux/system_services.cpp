@@ -86,7 +86,8 @@ void SystemServices::WaitIdle(std::uint32_t sliceMs) {
   // Sleeps on the X connection and the player's own sockets instead of in
   // slices: see platform::WaitForInput.
   const int slice = static_cast<int>(sliceMs);
-  const auto* player = static_cast<const Player*>(CurrentPlayer);  // every AppModule here is a Player
+  // The Player this start-up made, while it is the one that ticks.
+  const Player* player = CurrentPlayer != nullptr ? this->player() : nullptr;
   int timeout = slice;
   if (player != nullptr) {
     const double untilFrame = player->State == Player::kPlaying ? player->MsUntilNextFrame() : -1.0;
